@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <optional>
+
+// One glossary term.
+struct GlossaryItem
+{
+    QString id;
+    QString userId;
+    QString content;
+    std::optional<QDateTime> deletedAt;
+    QDateTime createdAt;
+    QDateTime updatedAt;
+};

@@ -1,0 +1,8 @@
+#include "store/RecordId.h"
+
+#include <QUuid>
+
+QString newRecordId()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toLower();
+}

@@ -1,0 +1,93 @@
+#include "transcription/HttpClient.h"
+
+#include <QCoroNetworkReply>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QThread>
+#include <QTimer>
+#include <memory>
+
+namespace {
+
+struct DeleteLater
+{
+    void operator()(QObject* object) const { object->deleteLater(); }
+};
+
+// Connection and proxy failures, and a body that broke off: no complete answer,
+// whatever status line came before.
+bool isTransportFailure(QNetworkReply::NetworkError error)
+{
+    return (error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied)
+        || error == QNetworkReply::ProtocolFailure;
+}
+
+}  // namespace
+
+HttpClient& HttpClient::shared()
+{
+    // Lives as long as the process, like the main thread it belongs to.
+    static HttpClient* instance = new HttpClient(new QNetworkAccessManager());
+    return *instance;
+}
+
+bool HttpClient::hasControlCharacter(const QByteArray& bytes)
+{
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        if ((b < 0x20 && b != '\t') || b == 0x7f)
+            return true;
+    }
+    return false;
+}
+
+QCoro::Task<HttpResult> HttpClient::send(HttpRequest request, CancelToken cancel)
+{
+    Q_ASSERT(QThread::currentThread() == m_manager->thread());
+    for (const auto& [name, value] : request.headers) {
+        if (hasControlCharacter(name) || hasControlCharacter(value))
+            co_return HttpError::invalidHeader(name);
+    }
+    if (cancel.isCancelled())
+        co_return HttpError::cancelled();
+
+    QNetworkRequest networkRequest(request.url);
+    for (const auto& [name, value] : request.headers)
+        networkRequest.setRawHeader(name, value);
+
+    const std::unique_ptr<QNetworkReply, DeleteLater> reply(
+        m_manager->sendCustomRequest(networkRequest, request.method, request.body));
+
+    // Children of the reply: they go with it, after this coroutine has ended.
+    bool timedOut = false;
+    auto* timer = new QTimer(reply.get());
+    timer->setSingleShot(true);
+    QObject::connect(timer, &QTimer::timeout, reply.get(), [&timedOut, r = reply.get()] {
+        timedOut = true;
+        r->abort();
+    });
+    timer->start(request.timeout);
+    // Queued, so that cancel() returns before this task resumes.
+    const QMetaObject::Connection onCancel = QObject::connect(
+        cancel.notifier(), &CancelNotifier::cancelled, reply.get(), &QNetworkReply::abort,
+        Qt::QueuedConnection);
+
+    co_await reply.get();
+    timer->stop();
+    QObject::disconnect(onCancel);
+
+    if (cancel.isCancelled())
+        co_return HttpError::cancelled();
+    if (timedOut)
+        co_return HttpError::timeout();
+    const QNetworkReply::NetworkError error = reply->error();
+    if (isTransportFailure(error))
+        co_return HttpError::network(reply->errorString());
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid())
+        co_return HttpAnswer{status.toInt(), reply->readAll()};
+    if (error != QNetworkReply::NoError)
+        co_return HttpError::network(reply->errorString());
+    co_return HttpAnswer{std::nullopt, reply->readAll()};
+}

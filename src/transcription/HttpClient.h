@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QCoroTask>
+
+#include "platform/CancelToken.h"
+#include "platform/Result.h"
+#include "transcription/HttpAnswer.h"
+#include "transcription/HttpError.h"
+#include "transcription/HttpRequest.h"
+
+class QNetworkAccessManager;
+
+using HttpResult = Result<HttpAnswer, HttpError>;
+
+// Sends requests through one QNetworkAccessManager on the main thread.
+// An answer is classified by its HTTP status first: Qt also reports 4xx and 5xx
+// as errors, but those are answers. A transport failure (refused, dropped,
+// cut short) is an error even when a status line had arrived.
+class HttpClient
+{
+public:
+    // The process-wide client; made on first use, on the main thread.
+    static HttpClient& shared();
+
+    // Sends `request` once and waits for the whole answer, at most
+    // `request.timeout`. Cancelling `cancel` aborts the request; the result is
+    // then HttpError::cancelled (also when the answer had already arrived).
+    QCoro::Task<HttpResult> send(HttpRequest request, CancelToken cancel = {});
+
+    // Whether a header name or value holds a byte that must never be sent
+    // (CR, LF, NUL, any other control character except tab, DEL).
+    static bool hasControlCharacter(const QByteArray& bytes);
+
+private:
+    explicit HttpClient(QNetworkAccessManager* manager) : m_manager(manager) {}
+
+    QNetworkAccessManager* m_manager;
+};

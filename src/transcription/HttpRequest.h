@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QUrl>
+#include <chrono>
+#include <utility>
+
+#include "transcription/HttpTiming.h"
+
+// One HTTP request as HttpClient sends it. Headers go out in this order.
+struct HttpRequest
+{
+    QByteArray method = "POST";
+    QUrl url;
+    QList<std::pair<QByteArray, QByteArray>> headers;
+    QByteArray body;
+    // The whole exchange, from sending to the last byte of the answer.
+    std::chrono::milliseconds timeout = HttpTiming{}.serviceRequestTimeout;
+};

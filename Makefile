@@ -12,8 +12,10 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) --parallel $(JOBS)
 
+# Every test runs inside a private headless desktop (Xvfb, openbox, D-Bus,
+# accessibility bus); unit tests still use the offscreen platform.
 test: build
-	@cd $(BUILD) && ctest --output-on-failure --parallel $(JOBS)
+	@scripts/desktop-session sh -c 'cd $(BUILD) && ctest --output-on-failure --parallel $(JOBS)'
 
 clean:
 	@rm -rf $(BUILD)

@@ -1,0 +1,714 @@
+#include "store/DatabaseManager.h"
+
+#include <QStringList>
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <sqlite3.h>
+
+#include "platform/Graphemes.h"
+#include "store/TimeText.h"
+
+namespace {
+
+using Statement = std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)>;
+
+const QString kLocalUser = QStringLiteral("local");
+
+// Failures go to standard output, flushed at once so that nothing is lost or
+// reordered when the process stops or its output is captured.
+void printLine(const QString& line)
+{
+    const QByteArray bytes = (line + QLatin1Char('\n')).toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+QString lastError(sqlite3* db) { return QString::fromUtf8(sqlite3_errmsg(db)); }
+
+QString placeholders(qsizetype count, const QString& one = QStringLiteral("?"))
+{
+    return QStringList(count, one).join(QStringLiteral(", "));
+}
+
+// The listing shape shared by recordings and glossary: one owner or all,
+// deleted rows left out unless asked for.
+QString listingSql(const QString& table, bool forOneOwner, bool includingDeleted,
+                   const QString& order)
+{
+    QString sql = forOneOwner ? QStringLiteral("SELECT * FROM %1 WHERE user_id = ? ").arg(table)
+                              : QStringLiteral("SELECT * FROM %1 WHERE 1=1 ").arg(table);
+    if (!includingDeleted)
+        sql += QStringLiteral("AND deleted_at IS NULL ");
+    return sql + QStringLiteral("ORDER BY ") + order + QLatin1Char(';');
+}
+
+// Row readers: a value of another kind than asked for counts as missing.
+std::optional<QString> textField(const QVariantHash& row, const char* name)
+{
+    const auto it = row.constFind(QLatin1String(name));
+    if (it == row.constEnd() || it->typeId() != QMetaType::QString)
+        return std::nullopt;
+    return it->toString();
+}
+
+std::optional<qint64> integerField(const QVariantHash& row, const char* name)
+{
+    const auto it = row.constFind(QLatin1String(name));
+    if (it == row.constEnd() || it->typeId() != QMetaType::LongLong)
+        return std::nullopt;
+    return it->toLongLong();
+}
+
+std::optional<double> realField(const QVariantHash& row, const char* name)
+{
+    const auto it = row.constFind(QLatin1String(name));
+    if (it == row.constEnd() || it->typeId() != QMetaType::Double)
+        return std::nullopt;
+    return it->toDouble();
+}
+
+std::optional<QDateTime> timeField(const QVariantHash& row, const char* name)
+{
+    const auto text = textField(row, name);
+    return text ? TimeText::parse(*text) : std::nullopt;
+}
+
+const char* const kCreateStatements[] = {
+    R"sql(CREATE TABLE IF NOT EXISTS recordings (
+    id              TEXT PRIMARY KEY,
+    user_id         TEXT NOT NULL DEFAULT 'local',
+    created_at      TEXT NOT NULL,
+    duration        REAL,
+    status          TEXT NOT NULL,
+    slice_count     INTEGER DEFAULT 0,
+    raw_text        TEXT,
+    cleaned_text    TEXT,
+    provider        TEXT,
+    error           TEXT,
+    deleted_at      TEXT,
+    updated_at      TEXT NOT NULL
+);)sql",
+    "CREATE INDEX IF NOT EXISTS idx_recordings_user_created ON recordings(user_id, created_at);",
+    "CREATE INDEX IF NOT EXISTS idx_recordings_status ON recordings(status);",
+    R"sql(CREATE TABLE IF NOT EXISTS slices (
+    id              TEXT PRIMARY KEY,
+    user_id         TEXT NOT NULL DEFAULT 'local',
+    recording_id    TEXT NOT NULL,
+    slice_index     INTEGER NOT NULL,
+    filename        TEXT NOT NULL,
+    status          TEXT NOT NULL,
+    raw_text        TEXT,
+    duration        REAL,
+    error           TEXT,
+    deleted_at      TEXT,
+    FOREIGN KEY (recording_id) REFERENCES recordings(id)
+);)sql",
+    "CREATE INDEX IF NOT EXISTS idx_slices_recording ON slices(recording_id);",
+    R"sql(CREATE TABLE IF NOT EXISTS glossary (
+    id              TEXT PRIMARY KEY,
+    user_id         TEXT NOT NULL DEFAULT 'local',
+    content         TEXT NOT NULL,
+    deleted_at      TEXT,
+    created_at      TEXT NOT NULL,
+    updated_at      TEXT NOT NULL
+);)sql",
+    "CREATE INDEX IF NOT EXISTS idx_glossary_user ON glossary(user_id);",
+};
+
+// Attempted at every start; on a file that has the column already each fails
+// to compile with a duplicate-column message, which is expected.
+const char* const kColumnAdditions[] = {
+    "ALTER TABLE slices ADD COLUMN updated_at TEXT;",
+    "ALTER TABLE recordings ADD COLUMN last_synced_at TEXT;",
+    "ALTER TABLE slices ADD COLUMN last_synced_at TEXT;",
+    "ALTER TABLE glossary ADD COLUMN last_synced_at TEXT;",
+    "ALTER TABLE slices ADD COLUMN provider TEXT;",
+    "ALTER TABLE recordings ADD COLUMN device_id TEXT;",
+};
+
+const char* const kAlignSliceOwners =
+    "UPDATE slices SET user_id = (SELECT r.user_id FROM recordings r WHERE r.id = "
+    "slices.recording_id) WHERE user_id = 'local' AND recording_id IN (SELECT id FROM "
+    "recordings WHERE user_id != 'local');";
+
+const char* const kInsertRecording =
+    "INSERT INTO recordings (id, user_id, created_at, duration, status, slice_count, raw_text, "
+    "cleaned_text, provider, device_id, error, deleted_at, updated_at)\n"
+    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);";
+const char* const kUpdateRecording =
+    "UPDATE recordings SET\n"
+    "    duration = ?, status = ?, slice_count = ?, raw_text = ?, cleaned_text = ?,\n"
+    "    provider = ?, device_id = ?, error = ?, deleted_at = ?, updated_at = ?\n"
+    "WHERE id = ?;";
+const char* const kInsertSlice =
+    "INSERT INTO slices (id, user_id, recording_id, slice_index, filename, status, raw_text, "
+    "duration, provider, error, deleted_at, updated_at)\n"
+    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);";
+const char* const kUpdateSlice =
+    "UPDATE slices SET status = ?, raw_text = ?, duration = ?, provider = ?, error = ?, "
+    "deleted_at = ?, updated_at = ?\n"
+    "WHERE id = ?;";
+const char* const kGlossaryColumns =
+    " INTO glossary (id, user_id, content, deleted_at, created_at, updated_at)\n"
+    "VALUES (?, ?, ?, ?, ?, ?);";
+
+} // namespace
+
+// ---- bindings ---------------------------------------------------------------
+
+DatabaseManager::SQLiteBinding::SQLiteBinding(const QString& text) : value(text) {}
+DatabaseManager::SQLiteBinding::SQLiteBinding(const std::optional<QString>& text)
+{
+    if (text)
+        value = *text;
+}
+DatabaseManager::SQLiteBinding::SQLiteBinding(const QDateTime& time)
+    : value(TimeText::format(time)) {}
+DatabaseManager::SQLiteBinding::SQLiteBinding(const std::optional<QDateTime>& time)
+{
+    if (time)
+        value = TimeText::format(*time);
+}
+DatabaseManager::SQLiteBinding::SQLiteBinding(qint64 integer) : value(integer) {}
+DatabaseManager::SQLiteBinding::SQLiteBinding(std::optional<double> real)
+{
+    if (real)
+        value = *real;
+}
+DatabaseManager::SQLiteBinding::SQLiteBinding(RecordingStatus status) : value(toText(status)) {}
+DatabaseManager::SQLiteBinding::SQLiteBinding(SliceStatus status) : value(toText(status)) {}
+
+DatabaseManager::SyncedRow DatabaseManager::SyncedRow::of(const Recording& recording)
+{
+    return {recording.id, TimeText::format(recording.updatedAt)};
+}
+DatabaseManager::SyncedRow DatabaseManager::SyncedRow::of(const Slice& slice)
+{
+    return {slice.id, TimeText::format(slice.updatedAt)};
+}
+DatabaseManager::SyncedRow DatabaseManager::SyncedRow::of(const GlossaryItem& item)
+{
+    return {item.id, TimeText::format(item.updatedAt)};
+}
+
+// ---- connection, schema, migrations -----------------------------------------
+
+DatabaseManager::DatabaseManager(const QString& directory)
+    : m_dbPath(directory + QStringLiteral("/talvex.db"))
+{
+    openDatabase();
+    createTables();
+}
+
+DatabaseManager::~DatabaseManager() { sqlite3_close_v2(m_db); }
+
+void DatabaseManager::openDatabase()
+{
+    if (sqlite3_open_v2(m_dbPath.toUtf8().constData(), &m_db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
+        printLine(QStringLiteral("[DatabaseManager] Failed to open database at ") + m_dbPath);
+    execute(QStringLiteral("PRAGMA journal_mode=WAL;"));
+}
+
+void DatabaseManager::createTables()
+{
+    for (const char* sql : kCreateStatements)
+        execute(QString::fromUtf8(sql));
+    migrateForSync();
+}
+
+void DatabaseManager::migrateForSync()
+{
+    for (const char* sql : kColumnAdditions)
+        execute(QString::fromUtf8(sql));
+    deduplicateIds();
+    execute(QString::fromUtf8(kAlignSliceOwners));
+}
+
+void DatabaseManager::deduplicateIds()
+{
+    for (const QString& table : {QStringLiteral("recordings"), QStringLiteral("slices"),
+                                QStringLiteral("glossary")}) {
+        // Twins that differ only in case with no lower-case row among them
+        // would make the lower-casing below fail on the primary key (and the
+        // slices would then name a recording that no longer exists). Keep the
+        // one changed last; a missing updated_at counts as oldest; on equal
+        // times the smallest id (binary order) stays.
+        execute(QStringLiteral(
+                    "DELETE FROM %1\n"
+                    "WHERE id != LOWER(id)\n"
+                    "  AND LOWER(id) NOT IN (SELECT id FROM %1 WHERE id = LOWER(id))\n"
+                    "  AND EXISTS (SELECT 1 FROM %1 AS twin\n"
+                    "    WHERE LOWER(twin.id) = LOWER(%1.id)\n"
+                    "      AND (COALESCE(twin.updated_at, '') > COALESCE(%1.updated_at, '')\n"
+                    "        OR (COALESCE(twin.updated_at, '') = COALESCE(%1.updated_at, '')\n"
+                    "            AND twin.id < %1.id)));")
+                    .arg(table));
+        execute(QStringLiteral("DELETE FROM %1\n"
+                               "WHERE id != LOWER(id)\n"
+                               "  AND LOWER(id) IN (SELECT id FROM %1 WHERE id = LOWER(id));")
+                    .arg(table));
+        execute(QStringLiteral("UPDATE %1 SET id = LOWER(id) WHERE id != LOWER(id);").arg(table));
+    }
+    execute(QStringLiteral("UPDATE slices SET recording_id = LOWER(recording_id) WHERE "
+                           "recording_id != LOWER(recording_id);"));
+}
+
+// ---- statement runner and row reader -----------------------------------------
+
+void DatabaseManager::bind(sqlite3_stmt* statement, const QList<SQLiteBinding>& bindings)
+{
+    int position = 1;
+    for (const SQLiteBinding& binding : bindings) {
+        if (const auto* text = std::get_if<QString>(&binding.value)) {
+            const QByteArray utf8 = text->toUtf8();
+            sqlite3_bind_text(statement, position, utf8.constData(), static_cast<int>(utf8.size()),
+                              SQLITE_TRANSIENT);
+        } else if (const auto* integer = std::get_if<qint64>(&binding.value)) {
+            sqlite3_bind_int64(statement, position, *integer);
+        } else if (const auto* real = std::get_if<double>(&binding.value)) {
+            sqlite3_bind_double(statement, position, *real);
+        } else {
+            sqlite3_bind_null(statement, position);
+        }
+        ++position;
+    }
+}
+
+void DatabaseManager::execute(const QString& sql, const QList<SQLiteBinding>& bindings) const
+{
+    const QByteArray utf8 = sql.toUtf8();
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(m_db, utf8.constData(), static_cast<int>(utf8.size()), &raw, nullptr)
+        != SQLITE_OK) {
+        printLine(QStringLiteral("[DatabaseManager] Prepare error: ") + lastError(m_db)
+                  + QStringLiteral(" | SQL: ") + Graphemes::left(sql, 100));
+        return;
+    }
+    const Statement statement(raw, &sqlite3_finalize);
+    bind(raw, bindings);
+    const int result = sqlite3_step(raw);
+    if (result != SQLITE_DONE && result != SQLITE_ROW)
+        printLine(QStringLiteral("[DatabaseManager] Step error: ") + lastError(m_db));
+}
+
+QList<DatabaseManager::Row> DatabaseManager::query(const QString& sql,
+                                                   const QList<SQLiteBinding>& bindings) const
+{
+    const QByteArray utf8 = sql.toUtf8();
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(m_db, utf8.constData(), static_cast<int>(utf8.size()), &raw, nullptr)
+        != SQLITE_OK) {
+        printLine(QStringLiteral("[DatabaseManager] Query prepare error: ") + lastError(m_db));
+        return {};
+    }
+    const Statement statement(raw, &sqlite3_finalize);
+    bind(raw, bindings);
+
+    QList<Row> rows;
+    int result;
+    while ((result = sqlite3_step(raw)) == SQLITE_ROW) {
+        Row row;
+        const int columns = sqlite3_column_count(raw);
+        for (int i = 0; i < columns; ++i) {
+            const QString name = QString::fromUtf8(sqlite3_column_name(raw, i));
+            switch (sqlite3_column_type(raw, i)) {
+            case SQLITE_INTEGER: row.insert(name, qint64(sqlite3_column_int64(raw, i))); break;
+            case SQLITE_FLOAT: row.insert(name, sqlite3_column_double(raw, i)); break;
+            case SQLITE_TEXT:
+                row.insert(name, QString::fromUtf8(
+                                     reinterpret_cast<const char*>(sqlite3_column_text(raw, i)),
+                                     sqlite3_column_bytes(raw, i)));
+                break;
+            case SQLITE_NULL: row.remove(name); break;
+            default: break;   // blobs are not read
+            }
+        }
+        rows.append(row);
+    }
+    if (result != SQLITE_DONE) {
+        // A read that broke off is a failed read, not a shorter result.
+        printLine(QStringLiteral("[DatabaseManager] Step error: ") + lastError(m_db));
+        return {};
+    }
+    return rows;
+}
+
+// ---- parsers -------------------------------------------------------------------
+
+std::optional<Recording> DatabaseManager::parseRecording(const Row& row)
+{
+    const auto id = textField(row, "id");
+    const auto statusText = textField(row, "status");
+    const auto status = statusText ? recordingStatusFromText(*statusText) : std::nullopt;
+    const auto createdAt = timeField(row, "created_at");
+    const auto updatedAt = timeField(row, "updated_at");
+    if (!id || !status || !createdAt || !updatedAt)
+        return std::nullopt;
+    Recording recording;
+    recording.id = *id;
+    recording.userId = textField(row, "user_id").value_or(kLocalUser);
+    recording.createdAt = *createdAt;
+    recording.duration = realField(row, "duration");
+    recording.status = *status;
+    recording.sliceCount = static_cast<int>(integerField(row, "slice_count").value_or(0));
+    recording.rawText = textField(row, "raw_text");
+    recording.cleanedText = textField(row, "cleaned_text");
+    recording.provider = textField(row, "provider");
+    recording.deviceId = textField(row, "device_id");
+    recording.error = textField(row, "error");
+    recording.deletedAt = timeField(row, "deleted_at");
+    recording.updatedAt = *updatedAt;
+    return recording;
+}
+
+std::optional<Slice> DatabaseManager::parseSlice(const Row& row)
+{
+    const auto id = textField(row, "id");
+    const auto recordingId = textField(row, "recording_id");
+    const auto filename = textField(row, "filename");
+    const auto sliceIndex = integerField(row, "slice_index");
+    const auto statusText = textField(row, "status");
+    const auto status = statusText ? sliceStatusFromText(*statusText) : std::nullopt;
+    if (!id || !recordingId || !filename || !sliceIndex || !status)
+        return std::nullopt;
+    Slice slice;
+    slice.id = *id;
+    slice.userId = textField(row, "user_id").value_or(kLocalUser);
+    slice.recordingId = *recordingId;
+    slice.sliceIndex = static_cast<int>(*sliceIndex);
+    slice.filename = *filename;
+    slice.status = *status;
+    slice.rawText = textField(row, "raw_text");
+    slice.duration = realField(row, "duration");
+    slice.provider = textField(row, "provider");
+    slice.error = textField(row, "error");
+    slice.deletedAt = timeField(row, "deleted_at");
+    // Rows written before slices had an update time read as changed now.
+    slice.updatedAt = timeField(row, "updated_at").value_or(QDateTime::currentDateTimeUtc());
+    return slice;
+}
+
+std::optional<GlossaryItem> DatabaseManager::parseGlossaryItem(const Row& row)
+{
+    const auto id = textField(row, "id");
+    const auto content = textField(row, "content");
+    const auto createdAt = timeField(row, "created_at");
+    const auto updatedAt = timeField(row, "updated_at");
+    if (!id || !content || !createdAt || !updatedAt)
+        return std::nullopt;
+    GlossaryItem item;
+    item.id = *id;
+    item.userId = textField(row, "user_id").value_or(kLocalUser);
+    item.content = *content;
+    item.deletedAt = timeField(row, "deleted_at");
+    item.createdAt = *createdAt;
+    item.updatedAt = *updatedAt;
+    return item;
+}
+
+QList<Recording> DatabaseManager::recordings(const QString& sql,
+                                             const QList<SQLiteBinding>& bindings) const
+{
+    QList<Recording> result;
+    for (const Row& row : query(sql, bindings))
+        if (auto recording = parseRecording(row))
+            result.append(*recording);
+    return result;
+}
+
+QList<Slice> DatabaseManager::slices(const QString& sql, const QList<SQLiteBinding>& bindings) const
+{
+    QList<Slice> result;
+    for (const Row& row : query(sql, bindings))
+        if (auto slice = parseSlice(row))
+            result.append(*slice);
+    return result;
+}
+
+QList<GlossaryItem> DatabaseManager::glossaryItems(const QString& sql,
+                                                   const QList<SQLiteBinding>& bindings) const
+{
+    QList<GlossaryItem> result;
+    for (const Row& row : query(sql, bindings))
+        if (auto item = parseGlossaryItem(row))
+            result.append(*item);
+    return result;
+}
+
+// ---- recordings ------------------------------------------------------------------
+
+void DatabaseManager::insertRecording(const Recording& r)
+{
+    execute(QString::fromUtf8(kInsertRecording),
+            {r.id, r.userId, r.createdAt, r.duration, r.status, qint64(r.sliceCount), r.rawText,
+             r.cleanedText, r.provider, r.deviceId, r.error, r.deletedAt, r.updatedAt});
+}
+
+void DatabaseManager::updateRecording(const Recording& r)
+{
+    execute(QString::fromUtf8(kUpdateRecording),
+            {r.duration, r.status, qint64(r.sliceCount), r.rawText, r.cleanedText, r.provider,
+             r.deviceId, r.error, r.deletedAt, r.updatedAt, r.id});
+}
+
+std::optional<Recording> DatabaseManager::fetchRecording(const QString& id) const
+{
+    const auto rows = query(
+        QStringLiteral("SELECT * FROM recordings WHERE LOWER(id) = LOWER(?) AND deleted_at IS NULL;"),
+        {id});
+    return rows.isEmpty() ? std::nullopt : parseRecording(rows.first());
+}
+
+std::optional<Recording> DatabaseManager::fetchRecordingIncludingDeleted(const QString& id) const
+{
+    const auto rows = query(QStringLiteral("SELECT * FROM recordings WHERE LOWER(id) = LOWER(?);"),
+                            {id});
+    return rows.isEmpty() ? std::nullopt : parseRecording(rows.first());
+}
+
+QList<Recording> DatabaseManager::fetchRecordingsWithStatus(
+    const QList<RecordingStatus>& statuses, const std::optional<QString>& userId) const
+{
+    if (statuses.isEmpty())
+        return {};
+    QList<SQLiteBinding> bindings;
+    for (RecordingStatus status : statuses)
+        bindings.append(status);
+    QString sql = QStringLiteral("SELECT * FROM recordings WHERE status IN (")
+        + placeholders(statuses.size());
+    if (userId) {
+        sql += QStringLiteral(") AND user_id = ? AND deleted_at IS NULL;");
+        bindings.append(*userId);
+    } else {
+        sql += QStringLiteral(") AND deleted_at IS NULL;");
+    }
+    return recordings(sql, bindings);
+}
+
+QList<Recording> DatabaseManager::fetchAllRecordings(const std::optional<QString>& userId,
+                                                     bool includingDeleted) const
+{
+    return recordings(listingSql(QStringLiteral("recordings"), userId.has_value(),
+                                 includingDeleted, QStringLiteral("created_at DESC")),
+                      userId ? QList<SQLiteBinding>{*userId} : QList<SQLiteBinding>{});
+}
+
+void DatabaseManager::softDeleteRecording(const QString& id)
+{
+    const QString now = TimeText::now();
+    execute(QStringLiteral("UPDATE recordings SET deleted_at = ?, updated_at = ? WHERE id = ?;"),
+            {now, now, id});
+    execute(QStringLiteral("UPDATE slices SET deleted_at = ?, updated_at = ? WHERE recording_id = ?;"),
+            {now, now, id});
+}
+
+// ---- slices ------------------------------------------------------------------------
+
+void DatabaseManager::insertSlice(const Slice& s)
+{
+    execute(QString::fromUtf8(kInsertSlice),
+            {s.id, s.userId, s.recordingId, qint64(s.sliceIndex), s.filename, s.status, s.rawText,
+             s.duration, s.provider, s.error, s.deletedAt, s.updatedAt});
+}
+
+void DatabaseManager::updateSlice(const Slice& s)
+{
+    execute(QString::fromUtf8(kUpdateSlice),
+            {s.status, s.rawText, s.duration, s.provider, s.error, s.deletedAt, s.updatedAt, s.id});
+}
+
+QList<Slice> DatabaseManager::fetchSlices(const QString& recordingId, bool includingDeleted) const
+{
+    QString sql = QStringLiteral("SELECT * FROM slices WHERE recording_id = ? ");
+    if (!includingDeleted)
+        sql += QStringLiteral("AND deleted_at IS NULL ");
+    sql += QStringLiteral("ORDER BY slice_index;");
+    return slices(sql, {recordingId});
+}
+
+std::optional<Slice> DatabaseManager::fetchSlice(const QString& id) const
+{
+    const auto rows = query(QStringLiteral("SELECT * FROM slices WHERE LOWER(id) = LOWER(?);"), {id});
+    return rows.isEmpty() ? std::nullopt : parseSlice(rows.first());
+}
+
+// ---- glossary ------------------------------------------------------------------------
+
+void DatabaseManager::insertGlossaryItem(const GlossaryItem& g)
+{
+    execute(QStringLiteral("INSERT") + QString::fromUtf8(kGlossaryColumns),
+            {g.id, g.userId, g.content, g.deletedAt, g.createdAt, g.updatedAt});
+}
+
+QList<GlossaryItem> DatabaseManager::fetchAllGlossaryItems(const std::optional<QString>& userId,
+                                                           bool includingDeleted) const
+{
+    return glossaryItems(listingSql(QStringLiteral("glossary"), userId.has_value(),
+                                    includingDeleted, QStringLiteral("created_at")),
+                         userId ? QList<SQLiteBinding>{*userId} : QList<SQLiteBinding>{});
+}
+
+std::optional<QString> DatabaseManager::fetchGlossaryPrompt(const std::optional<QString>& userId) const
+{
+    QStringList contents;
+    for (const GlossaryItem& item : fetchAllGlossaryItems(userId, false))
+        contents.append(item.content);
+    if (contents.isEmpty())
+        return std::nullopt;
+    return contents.join(QStringLiteral(", "));
+}
+
+void DatabaseManager::updateGlossaryItem(const GlossaryItem& g)
+{
+    execute(QStringLiteral("UPDATE glossary SET content = ?, updated_at = ? WHERE id = ?;"),
+            {g.content, g.updatedAt, g.id});
+}
+
+void DatabaseManager::softDeleteGlossaryItem(const QString& id)
+{
+    const QString now = TimeText::now();
+    execute(QStringLiteral("UPDATE glossary SET deleted_at = ?, updated_at = ? WHERE id = ?;"),
+            {now, now, id});
+}
+
+std::optional<GlossaryItem> DatabaseManager::fetchGlossaryItem(const QString& id) const
+{
+    const auto rows = query(QStringLiteral("SELECT * FROM glossary WHERE LOWER(id) = LOWER(?);"),
+                            {id});
+    return rows.isEmpty() ? std::nullopt : parseGlossaryItem(rows.first());
+}
+
+void DatabaseManager::upsertGlossaryItem(const GlossaryItem& g)
+{
+    execute(QStringLiteral("INSERT OR REPLACE") + QString::fromUtf8(kGlossaryColumns),
+            {g.id, g.userId, g.content, g.deletedAt, g.createdAt, g.updatedAt});
+}
+
+// ---- sync bookkeeping ------------------------------------------------------------------
+
+QList<Recording> DatabaseManager::fetchDirtyRecordings(const QString& userId) const
+{
+    return recordings(QStringLiteral("SELECT * FROM recordings\n"
+                                     "WHERE user_id = ?\n"
+                                     "  AND (last_synced_at IS NULL OR updated_at > last_synced_at);"),
+                      {userId});
+}
+
+QList<Slice> DatabaseManager::fetchDirtySlices(const QString& userId) const
+{
+    return slices(
+        QStringLiteral("SELECT s.* FROM slices s\n"
+                       "JOIN recordings r ON s.recording_id = r.id\n"
+                       "WHERE r.user_id = ?\n"
+                       "  AND (s.last_synced_at IS NULL OR s.updated_at > s.last_synced_at);"),
+        {userId});
+}
+
+QList<GlossaryItem> DatabaseManager::fetchDirtyGlossaryItems(const QString& userId) const
+{
+    return glossaryItems(
+        QStringLiteral("SELECT * FROM glossary\n"
+                       "WHERE user_id = ?\n"
+                       "  AND (last_synced_at IS NULL OR updated_at > last_synced_at);"),
+        {userId});
+}
+
+void DatabaseManager::markRecordingsSynced(const QList<SyncedRow>& rows)
+{
+    markSynced(QStringLiteral("recordings"), rows);
+}
+
+void DatabaseManager::markSlicesSynced(const QList<SyncedRow>& rows)
+{
+    markSynced(QStringLiteral("slices"), rows);
+}
+
+void DatabaseManager::markGlossaryItemsSynced(const QList<SyncedRow>& rows)
+{
+    markSynced(QStringLiteral("glossary"), rows);
+}
+
+void DatabaseManager::markSynced(const QString& table, const QList<SyncedRow>& rows)
+{
+    if (rows.isEmpty())
+        return;
+    const QString now = TimeText::now();
+    // Each row takes two parameters besides the shared now; a list beyond the
+    // connection's parameter limit is marked in several statements.
+    const int limit = m_db ? sqlite3_limit(m_db, SQLITE_LIMIT_VARIABLE_NUMBER, -1) : 0;
+    const qsizetype perStatement = std::max<qsizetype>(1, (limit - 1) / 2);
+    for (qsizetype start = 0; start < rows.size(); start += perStatement) {
+        const QList<SyncedRow> part = rows.mid(start, perStatement);
+        QList<SQLiteBinding> bindings{now};
+        for (const SyncedRow& row : part) {
+            bindings.append(row.id);
+            bindings.append(row.updatedAt);
+        }
+        // A row without updated_at can only be one the push read so (every
+        // write stamps a time), so it is marked whatever time the push sent.
+        execute(QStringLiteral("UPDATE %1 SET last_synced_at = ?\n"
+                               "FROM (VALUES %2) AS pushed\n"
+                               "WHERE %1.id = pushed.column1\n"
+                               "  AND (%1.updated_at = pushed.column2 OR %1.updated_at IS NULL);")
+                    .arg(table, placeholders(part.size(), QStringLiteral("(?, ?)"))),
+                bindings);
+    }
+}
+
+// ---- clearing and statistics -----------------------------------------------------------
+
+void DatabaseManager::deleteUserData(const QString& userId)
+{
+    if (userId == kLocalUser)
+        return;
+    execute(QStringLiteral("DELETE FROM slices WHERE user_id = ?;"), {userId});
+    execute(QStringLiteral("DELETE FROM recordings WHERE user_id = ?;"), {userId});
+    execute(QStringLiteral("DELETE FROM glossary WHERE user_id = ?;"), {userId});
+}
+
+void DatabaseManager::softDeleteAllRecordings(const QString& userId)
+{
+    const QString now = TimeText::now();
+    execute(QStringLiteral("UPDATE slices SET deleted_at = ?, updated_at = ? WHERE user_id = ? AND "
+                           "deleted_at IS NULL;"),
+            {now, now, userId});
+    execute(QStringLiteral("UPDATE recordings SET deleted_at = ?, updated_at = ? WHERE user_id = ? "
+                           "AND deleted_at IS NULL;"),
+            {now, now, userId});
+}
+
+DatabaseManager::UserStats DatabaseManager::fetchUserStats(const QString& userId) const
+{
+    UserStats stats;
+    const auto recordingRows = query(
+        QStringLiteral("SELECT COUNT(*) as cnt, COALESCE(SUM(duration),0) as dur FROM recordings "
+                       "WHERE user_id = ? AND deleted_at IS NULL;"),
+        {userId});
+    if (!recordingRows.isEmpty()) {
+        stats.recordingCount = integerField(recordingRows.first(), "cnt").value_or(0);
+        // The sum is the integer 0 when no recording has a duration.
+        stats.totalDuration = realField(recordingRows.first(), "dur").value_or(0);
+    }
+    const auto sliceRows = query(
+        QStringLiteral("SELECT status, COUNT(*) as cnt FROM slices WHERE user_id = ? AND "
+                       "deleted_at IS NULL GROUP BY status;"),
+        {userId});
+    for (const Row& row : sliceRows) {
+        const qint64 count = integerField(row, "cnt").value_or(0);
+        stats.totalSlices += count;
+        const auto status = textField(row, "status");
+        if (status == toText(SliceStatus::completed))
+            stats.completedSlices = count;
+        else if (status == toText(SliceStatus::failed))
+            stats.failedSlices = count;
+    }
+    const auto glossaryRows = query(
+        QStringLiteral(
+            "SELECT COUNT(*) as cnt FROM glossary WHERE user_id = ? AND deleted_at IS NULL;"),
+        {userId});
+    if (!glossaryRows.isEmpty())
+        stats.glossaryCount = integerField(glossaryRows.first(), "cnt").value_or(0);
+    return stats;
+}

@@ -1,0 +1,190 @@
+// Slice audio benchmark: how fast the slice writer encodes, and how long the
+// capture thread can be kept waiting by the swap of one slice writer for the
+// next. Usage: audio_bench [seconds-per-slice] [slices] [speed]
+#include <QDir>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/ffmpeg/FfmpegAudioFileWriter.h"
+#include "support/ToneCapture.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Speech spends the encoder's bit rate like a tone over a hiss does.
+const ToneCapture::Signal kSignal{220.0, 0.4, 0.05};
+
+struct NamedFormat
+{
+    const char* name;
+    AudioFormat format;
+};
+
+const NamedFormat kFormats[] = {
+    {"16 kHz mono int16", {16000, 1, AudioSampleFormat::int16}},
+    {"48 kHz stereo float", {48000, 2, AudioSampleFormat::float32}},
+};
+
+double threadCpuSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+double millisecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+std::vector<AudioBuffer> toneBuffers(const AudioFormat& format, double seconds)
+{
+    std::vector<AudioBuffer> buffers;
+    const qint64 frames = qint64(seconds * format.sampleRate);
+    for (qint64 at = 0; at < frames; at += AudioCapture::kBufferFrames)
+        buffers.push_back(ToneCapture::tone(format, kSignal, at, AudioCapture::kBufferFrames));
+    return buffers;
+}
+
+// Seconds of audio encoded per second of CPU on the appending thread, the
+// costliest single append, and the wall time of close() (flush and remux).
+void benchEncoding(const NamedFormat& named, const QString& folder)
+{
+    const double seconds = 120.0;
+    const std::vector<AudioBuffer> buffers = toneBuffers(named.format, seconds);
+    FfmpegAudioFileWriter writer;
+    if (!writer.open(QDir(folder).filePath("encode.m4a"), named.format)) {
+        std::printf("  %-20s open failed: %s\n", named.name, qPrintable(writer.errorString()));
+        return;
+    }
+    double longestAppendMs = 0.0;
+    const double cpuStart = threadCpuSeconds();
+    for (const AudioBuffer& buffer : buffers) {
+        const Clock::time_point start = Clock::now();
+        writer.append(buffer);
+        longestAppendMs = std::max(longestAppendMs, millisecondsSince(start));
+    }
+    const double cpu = threadCpuSeconds() - cpuStart;
+    const Clock::time_point closing = Clock::now();
+    const bool closed = writer.close();
+    const double closeMs = millisecondsSince(closing);
+    const double audio = named.format.secondsFor(qint64(buffers.size()) * AudioCapture::kBufferFrames);
+    std::printf("  %-20s %6.1f s audio per CPU s   longest append %5.2f ms   close (%.0f s slice) %6.1f ms%s\n",
+                named.name, audio / cpu, longestAppendMs, audio, closeMs, closed ? "" : "  CLOSE FAILED");
+}
+
+struct GuardResult
+{
+    double longestWaitMs = 0.0;     // capture thread, waiting for the guard
+    double longestAppendMs = 0.0;   // capture thread, holding it for one buffer
+    double longestSwapMs = 0.0;     // swapping thread, holding it
+    int buffers = 0;
+    int failedAppends = 0;
+    int swaps = 0;
+};
+
+// A capture thread appends every buffer under the guard while this thread
+// swaps in the next slice's writer every `sliceSeconds`, as the recorder
+// does; with `closeUnderGuard` the old writer is closed while still holding
+// the guard, else right after releasing it.
+GuardResult benchGuard(const AudioFormat& format, double sliceSeconds, int slices, double speed,
+                       bool closeUnderGuard, const QString& folder)
+{
+    std::mutex guard;
+    std::unique_ptr<AudioFileWriter> current;
+    GuardResult result;
+    int sliceNumber = 0;
+    const auto openNext = [&] {
+        auto writer = std::make_unique<FfmpegAudioFileWriter>();
+        writer->open(QDir(folder).filePath(QString("slice_%1.m4a").arg(++sliceNumber, 3, 10, QChar('0'))),
+                     format);
+        return writer;
+    };
+    current = openNext();
+
+    ToneCapture::Options options;
+    options.format = format;
+    options.signal = kSignal;
+    options.speed = speed;
+    ToneCapture capture(options);
+    capture.setBufferHandler([&](const AudioBuffer& buffer) {
+        const Clock::time_point asked = Clock::now();
+        std::lock_guard lock(guard);
+        const Clock::time_point got = Clock::now();
+        if (current && !current->append(buffer))
+            ++result.failedAppends;
+        result.longestWaitMs = std::max(result.longestWaitMs,
+                                        std::chrono::duration<double, std::milli>(got - asked).count());
+        result.longestAppendMs = std::max(result.longestAppendMs, millisecondsSince(got));
+        ++result.buffers;
+    });
+    capture.start();
+
+    const auto sliceWall = std::chrono::duration<double>(sliceSeconds / speed);
+    for (int i = 1; i < slices; ++i) {
+        std::this_thread::sleep_for(sliceWall);
+        std::unique_ptr<AudioFileWriter> next = openNext();   // opened before taking the guard
+        const Clock::time_point start = Clock::now();
+        std::unique_ptr<AudioFileWriter> old;
+        {
+            std::lock_guard lock(guard);
+            old = std::exchange(current, std::move(next));
+            if (closeUnderGuard)
+                old->close();
+        }
+        result.longestSwapMs = std::max(result.longestSwapMs, millisecondsSince(start));
+        old->close();
+        ++result.swaps;
+    }
+    std::this_thread::sleep_for(sliceWall);
+    capture.stop();
+    std::lock_guard lock(guard);
+    current->close();
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const double sliceSeconds = argc > 1 ? std::atof(argv[1]) : 30.0;
+    const int slices = argc > 2 ? std::atoi(argv[2]) : 4;
+    const double speed = argc > 3 ? std::atof(argv[3]) : 20.0;
+    av_log_set_level(AV_LOG_ERROR);   // keep FFmpeg's per-file notes out of the table
+    QTemporaryDir folder;
+    if (!folder.isValid()) {
+        std::fprintf(stderr, "cannot create a temporary folder\n");
+        return 1;
+    }
+
+    std::printf("Slice writer encoding speed (AAC mono %d kb/s, one thread, 120 s of audio):\n",
+                FfmpegAudioFileWriter::kBitRate / 1000);
+    for (const NamedFormat& named : kFormats)
+        benchEncoding(named, folder.path());
+
+    std::printf("\nWriter guard: %d slices of %.0f s, capture at %.0fx real time, a swap per slice\n",
+                slices, sliceSeconds, speed);
+    for (const NamedFormat& named : kFormats) {
+        for (const bool closeUnderGuard : {true, false}) {
+            const GuardResult r = benchGuard(named.format, sliceSeconds, slices, speed,
+                                             closeUnderGuard, folder.path());
+            std::printf("  %-20s close %-14s longest capture wait %6.2f ms   longest swap hold %6.2f ms"
+                        "   longest append %5.2f ms   (%d buffers, %d swaps, %d failed)\n",
+                        named.name, closeUnderGuard ? "under guard" : "after release",
+                        r.longestWaitMs, r.longestSwapMs, r.longestAppendMs, r.buffers, r.swaps,
+                        r.failedAppends);
+        }
+    }
+    return 0;
+}

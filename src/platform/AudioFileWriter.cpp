@@ -1,0 +1,3 @@
+#include "platform/AudioFileWriter.h"
+
+AudioFileWriter::~AudioFileWriter() = default;

@@ -40,6 +40,12 @@ PulseTestServer::~PulseTestServer()
 QString PulseTestServer::start()
 {
     m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // Off the session bus: servers of tests running side by side would fight
+    // over its one PulseAudio name, and the loser exits.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/talvex-no-bus");
+    environment.remove("DISPLAY");   // else D-Bus finds the session bus through X11
+    m_server.setProcessEnvironment(environment);
     m_server.start("pulseaudio",
                    {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "--log-level=error",
                     "--load=module-native-protocol-unix auth-anonymous=1",

@@ -1,0 +1,378 @@
+#include "transcription/TranscriptionOrchestrator.h"
+
+#include <QCoroTimer>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QStringList>
+#include <QTimer>
+#include <algorithm>
+
+#include "platform/Graphemes.h"
+#include "store/DatabaseManager.h"
+#include "store/Logger.h"
+#include "store/RecordingFileManager.h"
+#include "transcription/PostProcessor.h"
+
+namespace {
+
+// A wait that never ends early: Qt's default timers may fire up to 5 % before
+// their time, and the waits between attempts are promised in full.
+QCoro::Task<> waitFor(std::chrono::milliseconds duration)
+{
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setSingleShot(true);
+    timer.start(duration);
+    co_await timer;
+}
+
+bool isOutstanding(const Slice& slice)
+{
+    return slice.status == SliceStatus::pending || slice.status == SliceStatus::processing;
+}
+
+// Keeps a slice id in the set of transcriptions under way for the life of one
+// transcription; the set goes with its orchestrator.
+class InFlight
+{
+public:
+    InFlight(QObject* owner, QSet<QString>& set, QString id)
+        : m_owner(owner), m_set(set), m_id(std::move(id))
+    {
+        m_set.insert(m_id);
+    }
+    ~InFlight()
+    {
+        if (m_owner)
+            m_set.remove(m_id);
+    }
+    InFlight(const InFlight&) = delete;
+    InFlight& operator=(const InFlight&) = delete;
+
+private:
+    QPointer<QObject> m_owner;
+    QSet<QString>& m_set;
+    QString m_id;
+};
+
+}  // namespace
+
+TranscriptionOrchestrator::TranscriptionOrchestrator(ProviderFactory providerFactory,
+                                                     PostProcessor& postProcessor,
+                                                     DatabaseManager& db,
+                                                     const RecordingFileManager& fileManager,
+                                                     Logger& logger, OrchestratorTiming timing,
+                                                     QObject* parent)
+    : QObject(parent)
+    , m_providerFactory(std::move(providerFactory))
+    , m_postProcessor(postProcessor)
+    , m_db(db)
+    , m_fileManager(fileManager)
+    , m_logger(logger)
+    , m_timing(timing)
+{
+}
+
+TranscriptionOrchestrator::~TranscriptionOrchestrator() { m_lifetime.cancel(); }
+
+void TranscriptionOrchestrator::onSliceReady(const Slice& slice)
+{
+    // Not kept: the task runs to its end on its own.
+    transcribeSlice(slice);
+}
+
+QCoro::Task<void> TranscriptionOrchestrator::transcribeSlice(Slice slice)
+{
+    // One transcription per slice at a time: a second one would race the first.
+    if (m_transcribing.contains(slice.id))
+        co_return;
+    const QPointer<TranscriptionOrchestrator> self(this);
+    const InFlight inFlight(this, m_transcribing, slice.id);
+
+    // The service is chosen now and serves every attempt of this slice.
+    const std::unique_ptr<TranscriptionProvider> provider = m_providerFactory();
+    const QString providerName = provider->name();
+    const QString label = QStringLiteral("Orchestrator: slice %1").arg(slice.sliceIndex);
+
+    if (!writeSlice(slice.id, [](Slice& s) { s.status = SliceStatus::processing; }))
+        co_return;
+    m_logger.info(label + QStringLiteral(" sent to ") + providerName);
+
+    for (int attempt = 1; attempt <= kMaxRetries; ++attempt) {
+        QString failure;
+        const Result<QByteArray, QString> audio = readSliceAudio(slice);
+        if (audio.ok()) {
+            const std::optional<QString> prompt = m_db.fetchGlossaryPrompt(std::nullopt);
+            const TranscriptionResult result =
+                co_await provider->transcribe(audio.value(), std::nullopt, prompt, m_lifetime);
+            if (!self)
+                co_return;
+            if (result.ok()) {
+                const bool written = writeSlice(slice.id, [&](Slice& s) {
+                    s.rawText = result.value();
+                    s.provider = providerName;
+                    s.status = SliceStatus::completed;
+                }).has_value();
+                if (written)
+                    m_logger.info(label + QStringLiteral(" completed (attempt %1)").arg(attempt));
+                co_return;
+            }
+            failure = result.error().description();
+        } else {
+            failure = audio.error();
+        }
+        m_logger.error(label + QStringLiteral(" attempt %1 failed: ").arg(attempt) + failure);
+        if (attempt < kMaxRetries) {
+            co_await waitFor(m_timing.retryWaitUnit * (1 << attempt));
+            // A slice deleted meanwhile needs no further attempt.
+            if (!self || !liveSlice(slice.id))
+                co_return;
+        }
+    }
+
+    const auto failed = writeSlice(slice.id, [](Slice& s) {
+        s.status = SliceStatus::failed;
+        s.error = QStringLiteral("Transcription failed after %1 attempts").arg(kMaxRetries);
+    });
+    if (failed)
+        m_logger.error(label + QStringLiteral(" failed permanently"));
+}
+
+QCoro::Task<Recording> TranscriptionOrchestrator::finalizeRecording(Recording recording,
+                                                                    CancelToken cancel)
+{
+    const QPointer<TranscriptionOrchestrator> self(this);
+    const QString id = recording.id;
+    const QString label = QStringLiteral("Orchestrator: recording ") + id;
+    const auto total = int(m_db.fetchSlices(id, false).size());
+
+    for (;;) {
+        if (cancel.isCancelled())
+            co_return recording;
+        const QList<Slice> slices = m_db.fetchSlices(id, false);
+        setProgress(int(std::count_if(slices.begin(), slices.end(),
+                                      [](const Slice& s) {
+                                          return s.status == SliceStatus::completed;
+                                      })),
+                    total);
+        if (std::none_of(slices.begin(), slices.end(), isOutstanding))
+            break;
+        // A slice nobody works on would keep this loop waiting for ever.
+        for (const Slice& slice : slices) {
+            if (isStranded(slice)) {
+                m_logger.warning(QStringLiteral("Orchestrator: slice %1 has no transcription "
+                                                "under way, transcribing it")
+                                     .arg(slice.sliceIndex));
+                transcribeSlice(slice);
+            }
+        }
+        co_await waitFor(m_timing.pollInterval);
+        if (!self)
+            co_return recording;
+    }
+
+    const QList<Slice> slices = m_db.fetchSlices(id, false);
+    const auto unusable = std::count_if(slices.begin(), slices.end(), [](const Slice& s) {
+        return s.status == SliceStatus::failed || s.status == SliceStatus::lost;
+    });
+    if (unusable > 0) {
+        const auto failed = writeRecording(id, [&](Recording& r) {
+            r.status = RecordingStatus::failed;
+            r.error = QStringLiteral("%1 slice(s) failed").arg(unusable);
+        });
+        if (!failed)
+            co_return recording;
+        m_logger.error(label + QStringLiteral(" has %1 failed slice(s)").arg(unusable));
+        co_return *failed;
+    }
+
+    QStringList pieces;
+    for (const Slice& slice : slices) {
+        if (slice.rawText)
+            pieces << *slice.rawText;
+    }
+    const QString rawText = pieces.join(QLatin1Char(' '));
+    const auto transcribed = writeRecording(id, [&](Recording& r) {
+        r.rawText = rawText;
+        r.status = RecordingStatus::transcribed;
+    });
+    if (!transcribed)
+        co_return recording;
+    recording = *transcribed;
+    m_logger.info(label + QStringLiteral(" transcribed, raw_text length: %1")
+                              .arg(Graphemes::count(rawText)));
+
+    if (rawText.trimmed().isEmpty()) {
+        // Nothing was said: a model asked to polish nothing answers with text
+        // of its own, which must not become the result.
+        const auto completed = writeRecording(id, [](Recording& r) {
+            r.cleanedText = QString();
+            r.provider = std::nullopt;
+            r.status = RecordingStatus::completed;
+        });
+        if (!completed)
+            co_return recording;
+        m_logger.info(label + QStringLiteral(" has no speech, nothing to polish"));
+        co_return *completed;
+    }
+
+    const QString model = m_postProcessor.modelProvider()();
+    const PostProcessorResult polished = co_await m_postProcessor.process(rawText, cancel);
+    if (!self || cancel.isCancelled())
+        co_return recording;
+
+    if (polished.ok()) {
+        const auto completed = writeRecording(id, [&](Recording& r) {
+            r.cleanedText = polished.value();
+            r.provider = model;
+            r.status = RecordingStatus::completed;
+        });
+        if (!completed)
+            co_return recording;
+        m_logger.info(label + QStringLiteral(" post-processing completed via ") + model);
+        co_return *completed;
+    }
+    const QString description = polished.error().description();
+    const auto failed = writeRecording(id, [&](Recording& r) {
+        r.status = RecordingStatus::failed;
+        r.error = QStringLiteral("Post-processing failed: ") + description;
+    });
+    if (!failed)
+        co_return recording;
+    m_logger.error(QStringLiteral("Orchestrator: post-processing failed: ") + description);
+    co_return *failed;
+}
+
+QCoro::Task<std::optional<Recording>> TranscriptionOrchestrator::retry(QString recordingId,
+                                                                       RetryMode mode)
+{
+    const std::optional<Recording> recording = m_db.fetchRecording(recordingId);
+    if (!recording)
+        co_return std::nullopt;
+    if (mode == RetryMode::retryFailed)
+        co_return co_await retryFailed(*recording);
+    co_return co_await regenerate(*recording);
+}
+
+QCoro::Task<std::optional<Recording>> TranscriptionOrchestrator::retryFailed(Recording recording)
+{
+    const QPointer<TranscriptionOrchestrator> self(this);
+    // The start-up recovery turns failed slices whose file is still there into
+    // pending ones, so those count as well as the failed ones.
+    for (const Slice& listed : m_db.fetchSlices(recording.id, false)) {
+        const std::optional<Slice> slice = liveSlice(listed.id);
+        if (!slice || !(slice->status == SliceStatus::failed || isStranded(*slice)))
+            continue;
+        co_await transcribeSlice(*slice);
+        if (!self)
+            co_return recording;
+    }
+    co_return co_await finalizeRecording(recording);
+}
+
+QCoro::Task<std::optional<Recording>> TranscriptionOrchestrator::regenerate(Recording recording)
+{
+    const QPointer<TranscriptionOrchestrator> self(this);
+    const QList<Slice> slices = m_db.fetchSlices(recording.id, false);
+    // Without the audio of every slice the stored texts are all there is:
+    // wiping them could only end in a failed recording.
+    const auto unusable = std::count_if(slices.begin(), slices.end(), [this](const Slice& s) {
+        return s.status == SliceStatus::lost || !hasAudioFile(s);
+    });
+    if (unusable > 0) {
+        m_logger.warning(QStringLiteral("Orchestrator: recording %1 not regenerated: %2 slice(s) "
+                                        "lost or without audio file")
+                             .arg(recording.id)
+                             .arg(unusable));
+        co_return recording;
+    }
+
+    for (const Slice& listed : slices) {
+        const auto reset = writeSlice(listed.id, [](Slice& s) {
+            s.status = SliceStatus::pending;
+            s.rawText = std::nullopt;
+            s.error = std::nullopt;
+        });
+        if (!reset)
+            continue;
+        co_await transcribeSlice(*reset);
+        if (!self)
+            co_return recording;
+    }
+
+    const auto reset = writeRecording(recording.id, [](Recording& r) {
+        r.rawText = std::nullopt;
+        r.cleanedText = std::nullopt;
+        r.status = RecordingStatus::recorded;
+    });
+    if (!reset)
+        co_return recording;
+    co_return co_await finalizeRecording(*reset);
+}
+
+bool TranscriptionOrchestrator::isStranded(const Slice& slice) const
+{
+    return isOutstanding(slice) && !m_transcribing.contains(slice.id);
+}
+
+Result<QByteArray, QString> TranscriptionOrchestrator::readSliceAudio(const Slice& slice) const
+{
+    const QString prefix = QStringLiteral("Cannot read slice file \"%1\": ").arg(slice.filename);
+    const std::optional<QString> path = m_fileManager.sliceFilePath(slice.filename);
+    if (!path)
+        return prefix + QStringLiteral("not a file name inside the recordings folder");
+    QFile file(*path);
+    if (!file.open(QIODevice::ReadOnly))
+        return prefix + file.errorString();
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return prefix + file.errorString();
+    return bytes;
+}
+
+bool TranscriptionOrchestrator::hasAudioFile(const Slice& slice) const
+{
+    const std::optional<QString> path = m_fileManager.sliceFilePath(slice.filename);
+    return path && QFileInfo(*path).isFile();
+}
+
+std::optional<Slice> TranscriptionOrchestrator::liveSlice(const QString& id) const
+{
+    std::optional<Slice> slice = m_db.fetchSlice(id);
+    if (!slice || slice->deletedAt)
+        return std::nullopt;
+    return slice;
+}
+
+std::optional<Slice> TranscriptionOrchestrator::writeSlice(const QString& id,
+                                                           const std::function<void(Slice&)>& change)
+{
+    std::optional<Slice> slice = liveSlice(id);
+    if (!slice)
+        return std::nullopt;
+    change(*slice);
+    // Stamped, so that a slice pushed while it was pending is pushed again.
+    slice->updatedAt = QDateTime::currentDateTimeUtc();
+    m_db.updateSlice(*slice);
+    return slice;
+}
+
+std::optional<Recording> TranscriptionOrchestrator::writeRecording(
+    const QString& id, const std::function<void(Recording&)>& change)
+{
+    std::optional<Recording> recording = m_db.fetchRecordingIncludingDeleted(id);
+    if (!recording || recording->deletedAt)
+        return std::nullopt;
+    change(*recording);
+    recording->updatedAt = QDateTime::currentDateTimeUtc();
+    m_db.updateRecording(*recording);
+    return recording;
+}
+
+void TranscriptionOrchestrator::setProgress(int completed, int total)
+{
+    m_progress = {completed, total};
+    emit progressChanged();
+}

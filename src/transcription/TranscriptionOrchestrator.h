@@ -1,0 +1,117 @@
+#pragma once
+
+#include <QCoroTask>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <chrono>
+#include <functional>
+#include <optional>
+
+#include "platform/CancelToken.h"
+#include "platform/Result.h"
+#include "store/Recording.h"
+#include "store/Slice.h"
+#include "transcription/ProviderFactory.h"
+#include "transcription/RetryMode.h"
+
+class DatabaseManager;
+class Logger;
+class PostProcessor;
+class RecordingFileManager;
+
+// The waits of the orchestrator; tests and the benchmark shrink them.
+struct OrchestratorTiming
+{
+    // After failed attempt n of a slice the next one waits this times 2^n:
+    // 2 s after the first, 4 s after the second.
+    std::chrono::milliseconds retryWaitUnit = std::chrono::seconds(1);
+    // How often the finalising step looks at the slices again.
+    std::chrono::milliseconds pollInterval = std::chrono::milliseconds(500);
+};
+
+// Turns the slices of a recording into its final text: every sealed slice is
+// transcribed at once in a task of its own (up to 3 attempts); the finalising
+// step waits for them, joins their texts in slice order and has them polished.
+// Main thread only. The store, the file manager, the post-processor and the
+// logger must outlive it; its own tasks stop touching it once it is gone.
+//
+// Every write re-reads the row first and changes only the fields of its step,
+// so that a deletion or another change made during a network wait survives;
+// a row soft-deleted meanwhile is not written at all.
+class TranscriptionOrchestrator : public QObject
+{
+    Q_OBJECT
+public:
+    // Slices completed and slices in all of the recording being finalised.
+    struct Progress
+    {
+        int completed = 0;
+        int total = 0;
+
+        bool operator==(const Progress&) const = default;
+    };
+
+    static constexpr int kMaxRetries = 3;
+
+    TranscriptionOrchestrator(ProviderFactory providerFactory, PostProcessor& postProcessor,
+                              DatabaseManager& db, const RecordingFileManager& fileManager,
+                              Logger& logger, OrchestratorTiming timing = {},
+                              QObject* parent = nullptr);
+    // Aborts the requests still under way; their tasks end without writing.
+    ~TranscriptionOrchestrator() override;
+
+    // Starts the transcription of a sealed, stored slice and returns at once.
+    void onSliceReady(const Slice& slice);
+
+    // Waits until no slice of the recording is pending or processing, then
+    // fails it (a failed or lost slice) or joins, polishes and stores its
+    // texts. Returns the recording as this step last wrote it. Once `cancel`
+    // fires it stops: no further write, log line or polishing, and the
+    // polishing request under way is aborted.
+    QCoro::Task<Recording> finalizeRecording(Recording recording, CancelToken cancel = {});
+
+    // Processes a stored recording again and returns it as the retry left it;
+    // none when no such recording is stored (or it is deleted).
+    QCoro::Task<std::optional<Recording>> retry(QString recordingId, RetryMode mode);
+
+    Progress progress() const { return m_progress; }
+
+signals:
+    // At every assignment of the progress, also when it keeps its value.
+    void progressChanged();
+
+private:
+    QCoro::Task<void> transcribeSlice(Slice slice);
+    QCoro::Task<std::optional<Recording>> retryFailed(Recording recording);
+    QCoro::Task<std::optional<Recording>> regenerate(Recording recording);
+
+    // A slice waiting for a text that no transcription here is working on:
+    // left behind by a crash, or marked pending by the start-up recovery.
+    bool isStranded(const Slice& slice) const;
+    // The slice's audio, or the description of why it cannot be read.
+    Result<QByteArray, QString> readSliceAudio(const Slice& slice) const;
+    bool hasAudioFile(const Slice& slice) const;
+
+    // The stored, not deleted row.
+    std::optional<Slice> liveSlice(const QString& id) const;
+    // Re-reads the row, applies `change`, stamps updatedAt and writes it; none
+    // (and nothing written) when the row is gone or soft-deleted.
+    std::optional<Slice> writeSlice(const QString& id, const std::function<void(Slice&)>& change);
+    std::optional<Recording> writeRecording(const QString& id,
+                                            const std::function<void(Recording&)>& change);
+
+    void setProgress(int completed, int total);
+
+    ProviderFactory m_providerFactory;
+    PostProcessor& m_postProcessor;
+    DatabaseManager& m_db;
+    const RecordingFileManager& m_fileManager;
+    Logger& m_logger;
+    OrchestratorTiming m_timing;
+    Progress m_progress;
+    // Ids of the slices whose transcription is under way right now.
+    QSet<QString> m_transcribing;
+    // Fired on destruction: aborts the recognition requests still under way.
+    CancelToken m_lifetime;
+};

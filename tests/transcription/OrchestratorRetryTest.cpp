@@ -1,0 +1,164 @@
+// Processing a stored recording again from the recordings screen.
+#include <gtest/gtest.h>
+
+#include "OrchestratorFixture.h"
+
+using namespace orchestratortest;
+
+namespace {
+
+class OrchestratorRetryTest : public OrchestratorFixture
+{
+protected:
+    std::optional<std::optional<Recording>> retry(const QString& id, RetryMode mode)
+    {
+        return runTask(orchestrator->retry(id, mode));
+    }
+
+    Recording failedRecording(const QString& error)
+    {
+        Recording r = addRecording();
+        r.status = RecordingStatus::failed;
+        r.error = error;
+        db.updateRecording(r);
+        return r;
+    }
+};
+
+}  // namespace
+
+// After a restart the recovery has turned every failed slice whose file is
+// still there into a pending one: those are what a retry must transcribe.
+TEST_F(OrchestratorRetryTest, RetryFailedTranscribesFailedAndLeftOverSlicesOneAtATime)
+{
+    transcribe = [](int slice, int) {
+        HttpFake::Answer a = HttpFake::Answer::text(200, "again " + QByteArray::number(slice));
+        a.delay = 60ms;
+        return a;
+    };
+    const Recording recording = failedRecording("2 slice(s) failed");
+    addSlice(recording, 1, SliceStatus::completed, QString("one"));
+    addSlice(recording, 2, SliceStatus::failed);
+    addSlice(recording, 3, SliceStatus::pending);   // failed before the restart
+
+    const auto result = retry(recording.id.toUpper(), RetryMode::retryFailed);
+
+    ASSERT_TRUE(result) << "the retry did not end";
+    ASSERT_TRUE(*result);
+    EXPECT_EQ((*result)->status, RecordingStatus::completed);
+    EXPECT_EQ((*result)->rawText, "one again 2 again 3");
+    EXPECT_EQ((*result)->cleanedText, "Polished.");
+    const QList<HttpFake::Request> sent = requestsTo(openAI, kTranscriptions);
+    ASSERT_EQ(sent.size(), 2);
+    EXPECT_EQ(sliceOf(sent[0].body), 2);
+    EXPECT_EQ(sliceOf(sent[1].body), 3);
+    EXPECT_GE(arrivals[1] - arrivals[0], 60) << "the next slice starts after the previous answer";
+    EXPECT_FALSE(orchestratorLines().join("\n").contains("no transcription under way"))
+        << "the retry itself transcribes them, before the finalising step";
+}
+
+TEST_F(OrchestratorRetryTest, RetryFailedAfterAPolishingFailurePolishesTheStoredTextsAgain)
+{
+    const Recording recording = failedRecording("Post-processing failed: timed out");
+    addSlice(recording, 1, SliceStatus::completed, QString("one"));
+    addSlice(recording, 2, SliceStatus::completed, QString("two"));
+
+    const auto result = retry(recording.id, RetryMode::retryFailed);
+
+    ASSERT_TRUE(result && *result);
+    EXPECT_EQ((*result)->status, RecordingStatus::completed);
+    EXPECT_EQ((*result)->rawText, "one two");
+    EXPECT_TRUE(requestsTo(openAI, kTranscriptions).isEmpty());
+    EXPECT_EQ(requestsTo(openAI, kChat).size(), 1);
+}
+
+TEST_F(OrchestratorRetryTest, UnknownOrDeletedRecordingIsLeftAlone)
+{
+    const Recording deleted = failedRecording("1 slice(s) failed");
+    addSlice(deleted, 1, SliceStatus::failed);
+    db.softDeleteRecording(deleted.id);
+    for (const RetryMode mode : {RetryMode::retryFailed, RetryMode::regenerate}) {
+        for (const QString& id : {QString("no-such-id"), deleted.id}) {
+            const auto result = retry(id, mode);
+            ASSERT_TRUE(result);
+            EXPECT_EQ(*result, std::nullopt);
+        }
+    }
+    EXPECT_TRUE(openAI.requests().isEmpty());
+    EXPECT_TRUE(orchestratorLines().isEmpty());
+    EXPECT_EQ(db.fetchSlices(deleted.id, true).first().status, SliceStatus::failed);
+}
+
+TEST_F(OrchestratorRetryTest, RegenerateTranscribesEverySliceAndPolishesAgain)
+{
+    Recording recording = addRecording();
+    recording.status = RecordingStatus::completed;
+    recording.rawText = "old one old two";
+    recording.cleanedText = "Old.";
+    db.updateRecording(recording);
+    const Slice first = addSlice(recording, 1, SliceStatus::completed, QString("old one"));
+    Slice second = addSlice(recording, 2, SliceStatus::completed, QString("old two"));
+    second.error = "Transcription failed after 3 attempts";   // from an earlier failure
+    db.updateSlice(second);
+
+    const auto result = retry(recording.id, RetryMode::regenerate);
+
+    ASSERT_TRUE(result && *result);
+    EXPECT_EQ((*result)->status, RecordingStatus::completed);
+    EXPECT_EQ((*result)->rawText, "text 1 text 2");
+    EXPECT_EQ((*result)->cleanedText, "Polished.");
+    EXPECT_EQ(db.fetchSlice(first.id)->rawText, "text 1");
+    EXPECT_EQ(db.fetchSlice(second.id)->error, std::nullopt);
+    EXPECT_EQ(requestsTo(openAI, kTranscriptions).size(), 2);
+}
+
+// Without the audio of every slice the stored texts are all that is left;
+// wiping them would end in a failed recording, pushed to the backend.
+TEST_F(OrchestratorRetryTest, RegenerateRefusesARecordingWithoutEveryAudioFile)
+{
+    struct Case
+    {
+        const char* name;
+        SliceStatus status;
+        bool withFile;
+        std::optional<QString> filename;
+    };
+    const Case cases[] = {
+        {"lost slice", SliceStatus::lost, false, std::nullopt},
+        {"file gone (recorded elsewhere)", SliceStatus::completed, false, std::nullopt},
+        {"name outside the recordings folder", SliceStatus::completed, true, QString("../x.m4a")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Recording recording = addRecording();
+        recording.status = RecordingStatus::completed;
+        recording.rawText = "one two";
+        recording.cleanedText = "One two.";
+        db.updateRecording(recording);
+        const Slice kept = addSlice(recording, 1, SliceStatus::completed, QString("one"));
+        const Slice odd = addSlice(recording, 2, c.status,
+                                   c.status == SliceStatus::lost ? std::nullopt
+                                                                 : std::optional<QString>("two"),
+                                   c.withFile, c.filename);
+        if (c.filename)   // something is there, outside the folder
+            writeFile(files.baseDirectory() + "/x.m4a", 2);
+        recording = *db.fetchRecording(recording.id);
+        db.markRecordingsSynced({DatabaseManager::SyncedRow::of(recording)});
+        db.markSlicesSynced({DatabaseManager::SyncedRow::of(kept), DatabaseManager::SyncedRow::of(odd)});
+
+        const auto result = retry(recording.id, RetryMode::regenerate);
+
+        ASSERT_TRUE(result && *result);
+        EXPECT_EQ(describe(*result), describe(recording)) << "returned as it was";
+        EXPECT_EQ(describe(db.fetchRecording(recording.id)), describe(recording));
+        EXPECT_EQ(describe(db.fetchSlice(kept.id)), describe(kept));
+        EXPECT_EQ(describe(db.fetchSlice(odd.id)), describe(odd));
+        EXPECT_TRUE(db.fetchDirtyRecordings("local").isEmpty()) << "nothing to push";
+        EXPECT_TRUE(db.fetchDirtySlices("local").isEmpty());
+        EXPECT_TRUE(openAI.requests().isEmpty());
+        EXPECT_EQ(orchestratorLines().last(),
+                  "Orchestrator: recording " + recording.id
+                      + " not regenerated: 1 slice(s) lost or without audio file");
+        EXPECT_EQ(logger.entries().last().level, LogLevel::warning);
+    }
+}

@@ -1,0 +1,3 @@
+#include "platform/Accessibility.h"
+
+Accessibility::~Accessibility() = default;

@@ -1,0 +1,3 @@
+#include "platform/AccessibleElement.h"
+
+AccessibleElement::~AccessibleElement() = default;

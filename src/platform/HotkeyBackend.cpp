@@ -1,0 +1,8 @@
+#include "platform/HotkeyBackend.h"
+
+HotkeyBackend::HotkeyBackend(QObject* parent)
+    : QObject(parent)
+{
+}
+
+HotkeyBackend::~HotkeyBackend() = default;

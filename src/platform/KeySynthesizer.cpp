@@ -1,0 +1,3 @@
+#include "platform/KeySynthesizer.h"
+
+KeySynthesizer::~KeySynthesizer() = default;

@@ -1,0 +1,3 @@
+#include "platform/PermissionProvider.h"
+
+PermissionProvider::~PermissionProvider() = default;

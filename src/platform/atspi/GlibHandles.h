@@ -1,0 +1,47 @@
+#pragma once
+
+// Owners of what GLib and libatspi hand out, so that every path frees it.
+// Include it (like any GLib header) before Qt's, whose keywords clash with
+// GLib's struct fields.
+#include <glib-object.h>
+
+// A string to g_free().
+class GFreeText
+{
+public:
+    explicit GFreeText(gchar* text) : text(text) {}   // adopts the string
+    ~GFreeText() { g_free(text); }
+    GFreeText(const GFreeText&) = delete;
+    GFreeText& operator=(const GFreeText&) = delete;
+
+    gchar* const text;
+};
+
+// An error slot to pass as GError**; cleared at the end of the scope.
+class GErrorSlot
+{
+public:
+    GErrorSlot() = default;
+    ~GErrorSlot() { g_clear_error(&m_error); }
+    GErrorSlot(const GErrorSlot&) = delete;
+    GErrorSlot& operator=(const GErrorSlot&) = delete;
+
+    GError** out() { return &m_error; }
+    explicit operator bool() const { return m_error != nullptr; }
+
+private:
+    GError* m_error = nullptr;
+};
+
+// One reference to a GObject, dropped at the end of the scope.
+template <typename T>
+class GObjectRef
+{
+public:
+    explicit GObjectRef(T* object) : object(object) {}   // adopts the reference
+    ~GObjectRef() { if (object) g_object_unref(object); }
+    GObjectRef(const GObjectRef&) = delete;
+    GObjectRef& operator=(const GObjectRef&) = delete;
+
+    T* const object;
+};

@@ -1,0 +1,267 @@
+#include "platform/x11/X11HotkeyBackend.h"
+
+#include <QGuiApplication>
+#include <QHash>
+#include <X11/keysym.h>
+#include <cstdlib>
+
+#include "platform/x11/X11Connection.h"
+
+namespace {
+
+// The key table's virtual key codes and the X keysyms of the same keys.
+// Letters name their lower-case keysym, which is what the keyboard mapping
+// lists first.
+const QHash<int, xcb_keysym_t>& keysymsByKeyCode()
+{
+    static const QHash<int, xcb_keysym_t> table = {
+        {0, XK_a}, {11, XK_b}, {8, XK_c}, {2, XK_d}, {14, XK_e}, {3, XK_f}, {5, XK_g},
+        {4, XK_h}, {34, XK_i}, {38, XK_j}, {40, XK_k}, {37, XK_l}, {46, XK_m},
+        {45, XK_n}, {31, XK_o}, {35, XK_p}, {12, XK_q}, {15, XK_r}, {1, XK_s}, {17, XK_t},
+        {32, XK_u}, {9, XK_v}, {13, XK_w}, {7, XK_x}, {16, XK_y}, {6, XK_z},
+        {29, XK_0}, {18, XK_1}, {19, XK_2}, {20, XK_3}, {21, XK_4},
+        {23, XK_5}, {22, XK_6}, {26, XK_7}, {28, XK_8}, {25, XK_9},
+        {122, XK_F1}, {120, XK_F2}, {99, XK_F3}, {118, XK_F4}, {96, XK_F5}, {97, XK_F6},
+        {98, XK_F7}, {100, XK_F8}, {101, XK_F9}, {109, XK_F10}, {103, XK_F11}, {111, XK_F12},
+        {49, XK_space}, {36, XK_Return}, {48, XK_Tab}, {53, XK_Escape},
+        {51, XK_BackSpace},   // "Delete" is the key left of the backspace position
+        {117, XK_Delete},     // "Fwd Delete"
+        {126, XK_Up}, {125, XK_Down}, {123, XK_Left}, {124, XK_Right},
+    };
+    return table;
+}
+
+// The modifier bits a grab and a key event's state are compared on; the
+// group bits that XKB puts above them are not modifiers.
+constexpr uint16_t kCoreModifiers = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_LOCK | XCB_MOD_MASK_CONTROL
+    | XCB_MOD_MASK_1 | XCB_MOD_MASK_2 | XCB_MOD_MASK_3 | XCB_MOD_MASK_4 | XCB_MOD_MASK_5;
+
+HotkeyStatus failure(int code, const QString& description)
+{
+    return {code, description};
+}
+
+HotkeyStatus fromXError(const xcb_generic_error_t& error)
+{
+    if (error.error_code == XCB_ACCESS)
+        return failure(HotkeyStatus::badAccess, "another X client has grabbed this key combination");
+    return failure(error.error_code, QString("X error %1 on the key grab").arg(error.error_code));
+}
+
+}
+
+std::unique_ptr<HotkeyBackend> HotkeyBackend::createDefault()
+{
+    return std::make_unique<X11HotkeyBackend>();
+}
+
+X11HotkeyBackend::X11HotkeyBackend(QObject* parent)
+    : HotkeyBackend(parent)
+{
+    const std::optional<X11Connection> x11 = X11Connection::fromQt();
+    if (!x11)
+        return;
+    m_connection = x11->get();
+    m_root = x11->root();
+    m_symbols = xcb_key_symbols_alloc(m_connection);
+    readModifierMapping();
+    QCoreApplication::instance()->installNativeEventFilter(this);
+}
+
+X11HotkeyBackend::~X11HotkeyBackend()
+{
+    // After the application object the connection is closed; nothing to release.
+    if (!m_connection || !qGuiApp)
+        return;
+    ungrab();
+    xcb_key_symbols_free(m_symbols);
+}
+
+HotkeyStatus X11HotkeyBackend::registerHotkey(int keyCode, int modifiers)
+{
+    unregisterHotkey();
+    const Combination combination{keyCode, modifiers};
+    const HotkeyStatus status = grab(combination);
+    if (status.isOk())
+        m_wanted = combination;
+    return status;
+}
+
+void X11HotkeyBackend::unregisterHotkey()
+{
+    ungrab();
+    m_wanted.reset();
+}
+
+HotkeyStatus X11HotkeyBackend::grab(const Combination& combination)
+{
+    if (!m_connection)
+        return failure(HotkeyStatus::noDisplay, "no X11 connection: the application does not run on an X display");
+    const auto keysym = keysymsByKeyCode().constFind(combination.keyCode);
+    if (keysym == keysymsByKeyCode().constEnd())
+        return failure(HotkeyStatus::unknownKey, QString("no X key for key code %1").arg(combination.keyCode));
+
+    xcb_keycode_t* keycodes = xcb_key_symbols_get_keycode(m_symbols, *keysym);
+    const xcb_keycode_t keycode = keycodes ? keycodes[0] : XCB_NO_SYMBOL;
+    std::free(keycodes);
+    if (keycode == XCB_NO_SYMBOL)
+        return failure(HotkeyStatus::keyNotMapped, QString("the keyboard has no key for keysym 0x%1").arg(*keysym, 0, 16));
+
+    uint16_t modifiers = 0;
+    if (combination.modifiers & HotkeyModifier::command)
+        modifiers |= m_superMask;
+    if (combination.modifiers & HotkeyModifier::shift)
+        modifiers |= XCB_MOD_MASK_SHIFT;
+    if (combination.modifiers & HotkeyModifier::option)
+        modifiers |= m_altMask;
+    if (combination.modifiers & HotkeyModifier::control)
+        modifiers |= XCB_MOD_MASK_CONTROL;
+
+    // Send every variant, then collect the answers: one round trip.
+    QList<xcb_void_cookie_t> cookies;
+    for (uint16_t variant : lockVariants()) {
+        cookies << xcb_grab_key_checked(m_connection, 0, m_root, modifiers | variant, keycode,
+                                        XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+    }
+    std::optional<HotkeyStatus> refused;
+    for (const xcb_void_cookie_t& cookie : cookies) {
+        if (xcb_generic_error_t* error = xcb_request_check(m_connection, cookie)) {
+            if (!refused)
+                refused = fromXError(*error);
+            std::free(error);
+        }
+    }
+    m_grab = Grab{keycode, modifiers};
+    m_lastReleaseTime.reset();
+    if (refused) {
+        // All or none: a combination that works only with NumLock off is not held.
+        ungrab();
+        return *refused;
+    }
+    return {};
+}
+
+void X11HotkeyBackend::ungrab()
+{
+    if (!m_grab)
+        return;
+    // Ungrabbing a variant another client holds touches only our own grabs.
+    QList<xcb_void_cookie_t> cookies;
+    for (uint16_t variant : lockVariants())
+        cookies << xcb_ungrab_key_checked(m_connection, m_grab->keycode, m_root, m_grab->modifiers | variant);
+    // Wait until the server has done it, so that the combination is free for
+    // other clients as soon as this returns.
+    for (const xcb_void_cookie_t& cookie : cookies)
+        std::free(xcb_request_check(m_connection, cookie));
+    m_grab.reset();
+}
+
+QList<uint16_t> X11HotkeyBackend::lockVariants() const
+{
+    QList<uint16_t> variants = {0, XCB_MOD_MASK_LOCK};
+    if (m_numLockMask)
+        variants << m_numLockMask << uint16_t(m_numLockMask | XCB_MOD_MASK_LOCK);
+    return variants;
+}
+
+void X11HotkeyBackend::readModifierMapping()
+{
+    xcb_get_modifier_mapping_reply_t* reply =
+        xcb_get_modifier_mapping_reply(m_connection, xcb_get_modifier_mapping(m_connection), nullptr);
+    if (!reply)
+        return;
+    std::optional<uint16_t> super, alt, numLock;
+    const xcb_keycode_t* keycodes = xcb_get_modifier_mapping_keycodes(reply);
+    const int perModifier = reply->keycodes_per_modifier;
+    // Shift, Lock and Control are fixed; Mod1..Mod5 are whatever keys sit there.
+    for (int modifier = 3; modifier < 8; ++modifier) {
+        const auto bit = uint16_t(1 << modifier);
+        for (int i = 0; i < perModifier; ++i) {
+            const xcb_keycode_t keycode = keycodes[modifier * perModifier + i];
+            if (keycode == XCB_NO_SYMBOL)
+                continue;
+            for (int column = 0; column < 4; ++column) {
+                const xcb_keysym_t sym = xcb_key_symbols_get_keysym(m_symbols, keycode, column);
+                if ((sym == XK_Super_L || sym == XK_Super_R) && !super)
+                    super = bit;
+                else if ((sym == XK_Alt_L || sym == XK_Alt_R) && !alt)
+                    alt = bit;
+                else if (sym == XK_Num_Lock && !numLock)
+                    numLock = bit;
+            }
+        }
+    }
+    std::free(reply);
+    m_superMask = super.value_or(XCB_MOD_MASK_4);
+    m_altMask = alt.value_or(XCB_MOD_MASK_1);
+    m_numLockMask = numLock.value_or(0);
+}
+
+bool X11HotkeyBackend::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*)
+{
+    if (eventType != "xcb_generic_event_t")
+        return false;
+    auto* event = static_cast<xcb_generic_event_t*>(message);
+    switch (event->response_type & ~0x80) {
+    case XCB_KEY_PRESS: {
+        const auto& press = *reinterpret_cast<xcb_key_press_event_t*>(event);
+        if (!isOurKey(press.detail, press.event))
+            return false;
+        handlePress(press);
+        return true;
+    }
+    case XCB_KEY_RELEASE: {
+        const auto& release = *reinterpret_cast<xcb_key_release_event_t*>(event);
+        if (!isOurKey(release.detail, release.event))
+            return false;
+        handleRelease(release);
+        return true;
+    }
+    case XCB_MAPPING_NOTIFY:
+        // Qt follows the new mapping too.
+        handleMappingChange(*reinterpret_cast<xcb_mapping_notify_event_t*>(event));
+        return false;
+    default:
+        return false;
+    }
+}
+
+bool X11HotkeyBackend::isOurKey(xcb_keycode_t keycode, xcb_window_t window) const
+{
+    // The grab reports to the root window (owner_events off), where no Qt
+    // window gets key events of its own.
+    return m_grab && keycode == m_grab->keycode && window == m_root;
+}
+
+void X11HotkeyBackend::handlePress(const xcb_key_press_event_t& event)
+{
+    const uint16_t ignored = XCB_MOD_MASK_LOCK | m_numLockMask;
+    if ((event.state & kCoreModifiers & ~ignored) != m_grab->modifiers)
+        return;   // the key again while the grab is active, with other modifiers
+    // A held key repeats as release+press pairs that share one X timestamp.
+    if (m_lastReleaseTime && *m_lastReleaseTime == event.time)
+        return;
+    emit pressed();
+}
+
+void X11HotkeyBackend::handleRelease(const xcb_key_release_event_t& event)
+{
+    m_lastReleaseTime = event.time;
+}
+
+void X11HotkeyBackend::handleMappingChange(xcb_mapping_notify_event_t& event)
+{
+    if (event.request == XCB_MAPPING_POINTER)
+        return;
+    xcb_refresh_keyboard_mapping(m_symbols, &event);
+    // The old grab is released with the modifier bits it was made with.
+    ungrab();
+    readModifierMapping();
+    if (!m_wanted)
+        return;
+    const HotkeyStatus status = grab(*m_wanted);
+    if (!status.isOk()) {
+        qWarning("X11HotkeyBackend: the hot key could not be grabbed again after a keyboard mapping change: %s",
+                 qPrintable(status.description));
+    }
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QList>
+#include <QPair>
+#include <QString>
+
+class QClipboard;
+
+// Everything the clipboard holds, in every format it offers (text, rich text,
+// images, file lists, whatever the owner put there), to put back later.
+class ClipboardSnapshot
+{
+public:
+    static ClipboardSnapshot take(const QClipboard& clipboard);
+
+    // Nothing was on the clipboard.
+    bool isEmpty() const { return m_formats.isEmpty() && m_image.isNull(); }
+    // Makes the clipboard hold the snapshot's content again.
+    void restore(QClipboard& clipboard) const;
+
+private:
+    QList<QPair<QString, QByteArray>> m_formats;
+    // Qt's own image format carries a QImage, not bytes.
+    QImage m_image;
+};

@@ -1,0 +1,365 @@
+// The X11 key grab on the real X server of the test desktop: presses are
+// posted through XTest from a second connection, which also plays the other
+// client that holds a combination first. openbox takes Super+E, so these
+// tests use combinations it leaves free.
+#include <QSignalSpy>
+#include <X11/keysym.h>
+#include <algorithm>
+#include <cstdlib>
+#include <functional>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+#include <xcb/xcb.h>
+#include <xcb/xcb_keysyms.h>
+#include <xcb/xtest.h>
+
+#include "platform/x11/X11HotkeyBackend.h"
+#include "session/HotkeyManager.h"
+#include "support/EventLoop.h"
+#include "support/LogCapture.h"
+#include "support/QStringPrinter.h"
+
+namespace {
+
+constexpr int kKeyE = 14;
+constexpr int kKeyF9 = 101;
+constexpr uint16_t kSuper = XCB_MOD_MASK_4;   // the test server's modifier mapping
+constexpr uint16_t kNumLock = XCB_MOD_MASK_2;
+constexpr int kCommandShift = HotkeyModifier::command | HotkeyModifier::shift;
+
+// A second client of the test's X server.
+class OtherClient
+{
+public:
+    OtherClient()
+        : m_connection(xcb_connect(nullptr, nullptr))
+    {
+        m_root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
+        m_symbols = xcb_key_symbols_alloc(m_connection);
+    }
+    ~OtherClient()
+    {
+        xcb_key_symbols_free(m_symbols);
+        xcb_disconnect(m_connection);
+    }
+
+    bool isConnected() const { return !xcb_connection_has_error(m_connection); }
+    xcb_connection_t* connection() const { return m_connection; }
+
+    xcb_keycode_t keycode(xcb_keysym_t keysym) const
+    {
+        xcb_keycode_t* codes = xcb_key_symbols_get_keycode(m_symbols, keysym);
+        const xcb_keycode_t code = codes ? codes[0] : 0;
+        std::free(codes);
+        return code;
+    }
+
+    void key(xcb_keysym_t keysym, bool down) { keycodeEvent(keycode(keysym), down); }
+    // `delayMs`: the server handles the event (and this client's later
+    // requests) that much later.
+    void keycodeEvent(xcb_keycode_t code, bool down, uint32_t delayMs = 0)
+    {
+        xcb_test_fake_input(m_connection, down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, code, delayMs, XCB_NONE, 0,
+                            0, 0);
+        sync();
+    }
+    void tap(xcb_keysym_t keysym)
+    {
+        key(keysym, true);
+        key(keysym, false);
+    }
+    // Super+Shift+key, pressed and released as a user does.
+    void pressCombination(xcb_keycode_t code, int holdMs = 0)
+    {
+        key(XK_Super_L, true);
+        key(XK_Shift_L, true);
+        // A person's presses come milliseconds apart; events posted within one
+        // millisecond share their X timestamp, which marks an auto-repeat.
+        keycodeEvent(code, true, 2);
+        if (holdMs)
+            spinFor(holdMs);
+        keycodeEvent(code, false);
+        key(XK_Shift_L, false);
+        key(XK_Super_L, false);
+    }
+
+    // 0, or the X error code of the grab.
+    int grab(xcb_keycode_t code, uint16_t modifiers)
+    {
+        xcb_generic_error_t* error = xcb_request_check(
+            m_connection, xcb_grab_key_checked(m_connection, 0, m_root, modifiers, code, XCB_GRAB_MODE_ASYNC,
+                                               XCB_GRAB_MODE_ASYNC));
+        const int code_ = error ? error->error_code : 0;
+        std::free(error);
+        return code_;
+    }
+    void ungrab(xcb_keycode_t code, uint16_t modifiers)
+    {
+        xcb_ungrab_key(m_connection, code, m_root, modifiers);
+        sync();
+    }
+
+    // The server's current modifier and lock state.
+    uint16_t modifierState()
+    {
+        xcb_query_pointer_reply_t* reply =
+            xcb_query_pointer_reply(m_connection, xcb_query_pointer(m_connection, m_root), nullptr);
+        const uint16_t mask = reply ? reply->mask : 0;
+        std::free(reply);
+        return mask;
+    }
+
+    // Round trip: everything sent so far has been handled by the server.
+    void sync() { std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr)); }
+
+private:
+    xcb_connection_t* m_connection;
+    xcb_window_t m_root = XCB_NONE;
+    xcb_key_symbols_t* m_symbols;
+};
+
+class HotkeyX11Test : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(other.isConnected()) << "needs the X display of scripts/desktop-session";
+        keyE = other.keycode(XK_e);
+        ASSERT_NE(keyE, 0);
+    }
+
+    void TearDown() override
+    {
+        // The server outlives this test: leave no lock on.
+        if (other.modifierState() & kNumLock)
+            other.tap(XK_Num_Lock);
+        if (other.modifierState() & XCB_MOD_MASK_LOCK)
+            other.tap(XK_Caps_Lock);
+    }
+
+    // The presses reported for `action`: waits for `expected` of them, then
+    // a little longer for any further (wrong) one.
+    int pressesDuring(int expected, const std::function<void()>& action)
+    {
+        QSignalSpy spy(&backend, &HotkeyBackend::pressed);
+        action();
+        waitUntil([&] { return spy.size() >= expected; }, 2000);
+        spinFor(150);
+        return int(spy.size());
+    }
+
+    OtherClient other;
+    X11HotkeyBackend backend;
+    xcb_keycode_t keyE = 0;
+};
+
+TEST_F(HotkeyX11Test, TheGrabbedCombinationFiresOncePerPress)
+{
+    const HotkeyStatus status = backend.registerHotkey(kKeyE, kCommandShift);
+    ASSERT_TRUE(status.isOk()) << status.description.toStdString();
+    EXPECT_TRUE(backend.isRegistered());
+    EXPECT_EQ(backend.grabbedKeycode(), keyE);
+
+    EXPECT_EQ(pressesDuring(1, [&] { other.pressCombination(keyE); }), 1);
+    EXPECT_EQ(pressesDuring(2,
+                            [&] {
+                                other.pressCombination(keyE);
+                                other.pressCombination(keyE);
+                            }),
+              2);
+    // Other modifiers are not the combination.
+    EXPECT_EQ(pressesDuring(0,
+                            [&] {
+                                other.key(XK_Shift_L, true);
+                                other.tap(XK_e);
+                                other.key(XK_Shift_L, false);
+                            }),
+              0);
+}
+
+TEST_F(HotkeyX11Test, FiresWithNumLockAndCapsLockOn)
+{
+    ASSERT_TRUE(backend.registerHotkey(kKeyE, kCommandShift).isOk());
+    const struct {
+        const char* name;
+        std::vector<xcb_keysym_t> locks;
+        uint16_t state;
+    } cases[] = {
+        {"NumLock", {XK_Num_Lock}, kNumLock},
+        {"CapsLock", {XK_Caps_Lock}, XCB_MOD_MASK_LOCK},
+        {"both", {XK_Num_Lock, XK_Caps_Lock}, uint16_t(kNumLock | XCB_MOD_MASK_LOCK)},
+    };
+    for (const auto& c : cases) {
+        for (xcb_keysym_t lock : c.locks)
+            other.tap(lock);
+        ASSERT_EQ(other.modifierState() & (kNumLock | XCB_MOD_MASK_LOCK), c.state) << c.name;
+        EXPECT_EQ(pressesDuring(1, [&] { other.pressCombination(keyE); }), 1) << c.name;
+        for (xcb_keysym_t lock : c.locks)
+            other.tap(lock);
+    }
+}
+
+TEST_F(HotkeyX11Test, AHeldKeyFiresOnceThroughItsAutoRepeat)
+{
+    xcb_get_keyboard_control_reply_t* control = xcb_get_keyboard_control_reply(
+        other.connection(), xcb_get_keyboard_control(other.connection()), nullptr);
+    ASSERT_TRUE(control);
+    const bool repeats = control->global_auto_repeat && (control->auto_repeats[keyE / 8] & (1 << (keyE % 8)));
+    std::free(control);
+    ASSERT_TRUE(repeats) << "the server does not auto-repeat the key, so this test would prove nothing";
+
+    ASSERT_TRUE(backend.registerHotkey(kKeyE, kCommandShift).isOk());
+    // About 660 ms until the first repeat, then 25 per second.
+    EXPECT_EQ(pressesDuring(1, [&] { other.pressCombination(keyE, 1100); }), 1);
+    // The next real press is not taken for a repeat.
+    EXPECT_EQ(pressesDuring(1, [&] { other.pressCombination(keyE); }), 1);
+}
+
+TEST_F(HotkeyX11Test, ACombinationAnotherClientHoldsIsAFailedRegistration)
+{
+    ASSERT_EQ(other.grab(keyE, kSuper | XCB_MOD_MASK_SHIFT), 0);
+
+    const HotkeyStatus status = backend.registerHotkey(kKeyE, kCommandShift);
+    EXPECT_EQ(status.code, HotkeyStatus::badAccess);
+    EXPECT_EQ(status.description, "another X client has grabbed this key combination");
+    EXPECT_FALSE(backend.isRegistered());
+    EXPECT_EQ(backend.grabbedKeycode(), 0);
+}
+
+TEST_F(HotkeyX11Test, AHeldLockVariantFailsTheWholeRegistration)
+{
+    // The other client holds only the NumLock variant.
+    ASSERT_EQ(other.grab(keyE, kSuper | XCB_MOD_MASK_SHIFT | kNumLock), 0);
+
+    EXPECT_EQ(backend.registerHotkey(kKeyE, kCommandShift).code, HotkeyStatus::badAccess);
+    EXPECT_FALSE(backend.isRegistered());
+    // The variants that were granted have been given back.
+    EXPECT_EQ(other.grab(keyE, kSuper | XCB_MOD_MASK_SHIFT), 0);
+    EXPECT_EQ(other.grab(keyE, kSuper | XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_LOCK), 0);
+}
+
+TEST_F(HotkeyX11Test, UnregisterReleasesTheGrab)
+{
+    ASSERT_TRUE(backend.registerHotkey(kKeyE, kCommandShift).isOk());
+    EXPECT_EQ(other.grab(keyE, kSuper | XCB_MOD_MASK_SHIFT), XCB_ACCESS);
+
+    backend.unregisterHotkey();
+    EXPECT_FALSE(backend.isRegistered());
+    EXPECT_EQ(other.grab(keyE, kSuper | XCB_MOD_MASK_SHIFT | kNumLock), 0);
+    EXPECT_EQ(other.grab(keyE, kSuper | XCB_MOD_MASK_SHIFT), 0);
+    other.ungrab(keyE, kSuper | XCB_MOD_MASK_SHIFT);
+    other.ungrab(keyE, kSuper | XCB_MOD_MASK_SHIFT | kNumLock);
+    EXPECT_EQ(pressesDuring(0, [&] { other.pressCombination(keyE); }), 0);
+}
+
+TEST_F(HotkeyX11Test, ADestroyedBackendLeavesNoGrab)
+{
+    {
+        X11HotkeyBackend shortLived;
+        ASSERT_TRUE(shortLived.registerHotkey(kKeyE, kCommandShift).isOk());
+    }
+    EXPECT_EQ(other.grab(keyE, kSuper | XCB_MOD_MASK_SHIFT), 0);
+}
+
+// Moves a keysym to another key for one test, and puts it back after.
+class MovedKey
+{
+public:
+    MovedKey(xcb_connection_t* connection, xcb_keysym_t keysym, xcb_keycode_t from)
+        : m_connection(connection)
+        , m_from(from)
+    {
+        const xcb_setup_t* setup = xcb_get_setup(connection);
+        const int count = setup->max_keycode - setup->min_keycode + 1;
+        xcb_get_keyboard_mapping_reply_t* reply = xcb_get_keyboard_mapping_reply(
+            connection, xcb_get_keyboard_mapping(connection, setup->min_keycode, uint8_t(count)), nullptr);
+        if (!reply)
+            return;
+        m_perKey = reply->keysyms_per_keycode;
+        const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(reply);
+        for (int i = 0; i < count && !m_to; ++i) {
+            const bool unused = std::all_of(syms + i * m_perKey, syms + (i + 1) * m_perKey,
+                                            [](xcb_keysym_t s) { return s == XCB_NO_SYMBOL; });
+            if (unused)
+                m_to = xcb_keycode_t(setup->min_keycode + i);
+        }
+        const int fromIndex = from - setup->min_keycode;
+        m_saved.assign(syms + fromIndex * m_perKey, syms + (fromIndex + 1) * m_perKey);
+        std::free(reply);
+        if (!m_to)
+            return;
+        std::vector<xcb_keysym_t> moved(m_perKey, XCB_NO_SYMBOL);
+        moved[0] = keysym;
+        set(m_to, moved);
+        set(m_from, std::vector<xcb_keysym_t>(m_perKey, XCB_NO_SYMBOL));
+    }
+    ~MovedKey()
+    {
+        if (!m_to)
+            return;
+        set(m_from, m_saved);
+        set(m_to, std::vector<xcb_keysym_t>(m_perKey, XCB_NO_SYMBOL));
+    }
+
+    xcb_keycode_t to() const { return m_to; }
+
+private:
+    void set(xcb_keycode_t code, const std::vector<xcb_keysym_t>& syms)
+    {
+        std::free(xcb_request_check(
+            m_connection, xcb_change_keyboard_mapping_checked(m_connection, 1, code, m_perKey, syms.data())));
+    }
+
+    xcb_connection_t* m_connection;
+    xcb_keycode_t m_from;
+    xcb_keycode_t m_to = 0;
+    uint8_t m_perKey = 0;
+    std::vector<xcb_keysym_t> m_saved;
+};
+
+TEST_F(HotkeyX11Test, TheGrabFollowsAKeyboardMappingChange)
+{
+    const xcb_keycode_t keyF9 = other.keycode(XK_F9);
+    ASSERT_TRUE(backend.registerHotkey(kKeyF9, kCommandShift).isOk());
+    ASSERT_EQ(backend.grabbedKeycode(), keyF9);
+
+    const MovedKey moved(other.connection(), XK_F9, keyF9);
+    ASSERT_NE(moved.to(), 0) << "no unused key code on this keyboard";
+    ASSERT_TRUE(waitUntil([&] { return backend.grabbedKeycode() == moved.to(); }, 3000));
+
+    EXPECT_EQ(pressesDuring(1, [&] { other.pressCombination(moved.to()); }), 1);
+    EXPECT_EQ(other.grab(keyF9, kSuper | XCB_MOD_MASK_SHIFT), 0) << "the old key is still grabbed";
+    other.ungrab(keyF9, kSuper | XCB_MOD_MASK_SHIFT);
+}
+
+TEST(HotkeyManagerOnX11, TheStoredShortcutRunsItsHandlerOncePerPress)
+{
+    OtherClient other;
+    ASSERT_TRUE(other.isConnected());
+    LogCapture log;
+    HotkeyManager manager(log.logger);
+    int presses = 0;
+
+    EXPECT_EQ(manager.registerHotkey("\u2318 \u21e7 E", [&] { ++presses; }), std::nullopt);
+    other.pressCombination(other.keycode(XK_e));
+    ASSERT_TRUE(waitUntil([&] { return presses == 1; }, 2000));
+    spinFor(100);
+    EXPECT_EQ(presses, 1);
+    EXPECT_THAT(log.lines(), testing::Contains("INFO HotkeyManager: hotkey triggered"));
+}
+
+TEST(HotkeyManagerOnX11, ACombinationTheWindowManagerHoldsIsReportedAsInUse)
+{
+    LogCapture log;
+    HotkeyManager manager(log.logger);
+
+    // openbox binds Super+E.
+    EXPECT_EQ(manager.registerHotkey("\u2318 E", [] {}),
+              "Failed to register hotkey '\u2318 E'. It may be in use by another application.");
+    EXPECT_THAT(log.lines(), testing::Contains("ERROR HotkeyManager: failed to register hotkey '\u2318 E', status: "
+                                               "10 (another X client has grabbed this key combination)"));
+}
+
+}

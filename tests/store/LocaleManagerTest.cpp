@@ -252,6 +252,11 @@ TEST(LocaleTables, EveryKeyTheScreensUseIsPresentWithItsArguments)
         {"accounts.notSynced", 0}, {"accounts.syncNow", 0}, {"accounts.statistics", 0},
         {"accounts.recordings", 0}, {"accounts.slices", 0}, {"accounts.glossary", 0},
         {"accounts.duration", 0}, {"accounts.slicesFailed", 1},
+        {"update.availableTitle", 0}, {"update.availableMessage", 2}, {"update.download", 1},
+        {"update.releaseNotes", 1}, {"update.upToDateTitle", 0}, {"update.upToDateMessage", 1},
+        {"update.failedTitle", 0}, {"update.networkError", 1}, {"update.timeout", 0},
+        {"update.httpStatus", 1}, {"update.unreadableFeed", 1}, {"update.noVersion", 0},
+        {"update.unreadableRunningVersion", 1},
     };
     const QJsonObject en = shippedTable("en");
     for (const auto& [key, arguments] : used) {

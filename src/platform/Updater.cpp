@@ -1,0 +1,159 @@
+#include "platform/Updater.h"
+
+#include <QCoreApplication>
+#include <QCoroNetworkReply>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPointer>
+#include <QTimer>
+#include <memory>
+
+#include "platform/AppcastFeed.h"
+
+namespace {
+
+using Kind = UpdateCheckResult::Kind;
+
+struct DeleteLater
+{
+    void operator()(QObject* object) const { object->deleteLater(); }
+};
+
+// Connection and proxy failures and a body that broke off: no complete
+// answer, whatever status line came before.
+bool isTransportFailure(QNetworkReply::NetworkError error)
+{
+    return (error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied)
+        || error == QNetworkReply::ProtocolFailure;
+}
+
+// Lives as long as the process, so a check never outlives its manager.
+QNetworkAccessManager& network()
+{
+    static auto* manager = new QNetworkAccessManager();
+    return *manager;
+}
+
+}  // namespace
+
+Updater::Updater(TextLookup texts, UpdaterTiming timing, QObject* parent)
+    : QObject(parent)
+    , m_texts(std::move(texts))
+    , m_timing(timing)
+{
+}
+
+QUrl Updater::feedUrl()
+{
+    return QUrl(qEnvironmentVariable("TALVEX_UPDATE_FEED_URL",
+                                     QString::fromLatin1(kDefaultFeedUrl)));
+}
+
+QCoro::Task<UpdateCheckResult> Updater::check()
+{
+    UpdateCheckResult result{Kind::networkError, QCoreApplication::applicationVersion(), {}, {}};
+    const std::optional<AppVersion> running = AppVersion::parse(result.runningVersion);
+    if (!running) {
+        result.kind = Kind::unreadableRunningVersion;
+        co_return result;
+    }
+
+    const std::unique_ptr<QNetworkReply, DeleteLater> reply(
+        network().get(QNetworkRequest(feedUrl())));
+    // A child of the reply: it goes with it, after this coroutine has ended.
+    bool timedOut = false;
+    auto* timer = new QTimer(reply.get());
+    timer->setSingleShot(true);
+    QObject::connect(timer, &QTimer::timeout, reply.get(), [&timedOut, r = reply.get()] {
+        timedOut = true;
+        r->abort();
+    });
+    timer->start(m_timing.requestTimeout);
+    co_await reply.get();
+    timer->stop();
+
+    if (timedOut) {
+        result.kind = Kind::timeout;
+        co_return result;
+    }
+    // A transport failure is no answer, whatever status line came first; else
+    // the status decides (Qt reports 4xx and 5xx as errors too). A file: feed
+    // has no status.
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const QNetworkReply::NetworkError error = reply->error();
+    if (isTransportFailure(error) || (!status.isValid() && error != QNetworkReply::NoError)) {
+        result.detail = reply->errorString();
+        co_return result;
+    }
+    if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
+        result.kind = Kind::httpStatus;
+        result.detail = QString::number(status.toInt());
+        co_return result;
+    }
+
+    const Result<AppcastFeed, QString> feed = AppcastFeed::parse(reply->readAll(), reply->url());
+    if (!feed.ok()) {
+        result.kind = Kind::unreadableFeed;
+        result.detail = feed.error();
+        co_return result;
+    }
+    result.newest = feed.value().newest();
+    if (!result.newest)
+        result.kind = Kind::noVersion;
+    else
+        result.kind = *result.newest->version > *running ? Kind::updateAvailable : Kind::upToDate;
+    co_return result;
+}
+
+Alert Updater::alertFor(const UpdateCheckResult& result) const
+{
+    const auto text = [this](const char* key) { return m_texts(QString::fromLatin1(key)); };
+    const QStringList ok{text("alert.ok")};
+    switch (result.kind) {
+    case Kind::updateAvailable: {
+        const AppcastItem& newest = *result.newest;
+        QString message = text("update.availableMessage")
+                              .arg(newest.version->text(), result.runningVersion);
+        QStringList addresses;
+        if (newest.downloadUrl.isValid())
+            addresses << text("update.download").arg(newest.downloadUrl.toDisplayString());
+        const QUrl notes = newest.releaseNotesUrl.isValid() ? newest.releaseNotesUrl : newest.link;
+        if (notes.isValid())
+            addresses << text("update.releaseNotes").arg(notes.toDisplayString());
+        if (!addresses.isEmpty())
+            message += QStringLiteral("\n\n") + addresses.join(QLatin1Char('\n'));
+        return {text("update.availableTitle"), message, ok};
+    }
+    case Kind::upToDate:
+        return {text("update.upToDateTitle"),
+                text("update.upToDateMessage").arg(result.runningVersion), ok};
+    case Kind::networkError:
+        return {text("update.failedTitle"), text("update.networkError").arg(result.detail), ok};
+    case Kind::timeout:
+        return {text("update.failedTitle"), text("update.timeout"), ok};
+    case Kind::httpStatus:
+        return {text("update.failedTitle"), text("update.httpStatus").arg(result.detail), ok};
+    case Kind::unreadableFeed:
+        return {text("update.failedTitle"), text("update.unreadableFeed").arg(result.detail), ok};
+    case Kind::noVersion:
+        return {text("update.failedTitle"), text("update.noVersion"), ok};
+    case Kind::unreadableRunningVersion:
+        return {text("update.failedTitle"),
+                text("update.unreadableRunningVersion").arg(result.runningVersion), ok};
+    }
+    Q_UNREACHABLE();
+}
+
+QCoro::Task<void> Updater::checkAndPresent(AlertPresenter& presenter)
+{
+    if (m_presenting)
+        co_return;
+    m_presenting = true;
+    const QPointer<Updater> self(this);
+    const UpdateCheckResult result = co_await check();
+    if (!self)
+        co_return;
+    presenter.run(alertFor(result));
+    if (self)
+        m_presenting = false;
+}

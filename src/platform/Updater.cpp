@@ -1,40 +1,14 @@
 #include "platform/Updater.h"
 
 #include <QCoreApplication>
-#include <QCoroNetworkReply>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QPointer>
-#include <QTimer>
-#include <memory>
 
 #include "platform/AppcastFeed.h"
+#include "platform/HttpClient.h"
 
 namespace {
-
 using Kind = UpdateCheckResult::Kind;
-
-struct DeleteLater
-{
-    void operator()(QObject* object) const { object->deleteLater(); }
-};
-
-// Connection and proxy failures and a body that broke off: no complete
-// answer, whatever status line came before.
-bool isTransportFailure(QNetworkReply::NetworkError error)
-{
-    return (error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied)
-        || error == QNetworkReply::ProtocolFailure;
 }
-
-// Lives as long as the process, so a check never outlives its manager.
-QNetworkAccessManager& network()
-{
-    static auto* manager = new QNetworkAccessManager();
-    return *manager;
-}
-
-}  // namespace
 
 Updater::Updater(TextLookup texts, UpdaterTiming timing, QObject* parent)
     : QObject(parent)
@@ -58,40 +32,24 @@ QCoro::Task<UpdateCheckResult> Updater::check()
         co_return result;
     }
 
-    const std::unique_ptr<QNetworkReply, DeleteLater> reply(
-        network().get(QNetworkRequest(feedUrl())));
-    // A child of the reply: it goes with it, after this coroutine has ended.
-    bool timedOut = false;
-    auto* timer = new QTimer(reply.get());
-    timer->setSingleShot(true);
-    QObject::connect(timer, &QTimer::timeout, reply.get(), [&timedOut, r = reply.get()] {
-        timedOut = true;
-        r->abort();
-    });
-    timer->start(m_timing.requestTimeout);
-    co_await reply.get();
-    timer->stop();
-
-    if (timedOut) {
-        result.kind = Kind::timeout;
+    const QUrl url = feedUrl();
+    HttpRequest request{"GET", url, {}, {}, m_timing.requestTimeout};
+    const HttpResult answer = co_await HttpClient::shared().send(std::move(request));
+    if (!answer.ok()) {
+        result.kind = answer.error().kind() == HttpError::Kind::timeout ? Kind::timeout
+                                                                         : Kind::networkError;
+        result.detail = answer.error().description();
         co_return result;
     }
-    // A transport failure is no answer, whatever status line came first; else
-    // the status decides (Qt reports 4xx and 5xx as errors too). A file: feed
-    // has no status.
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const QNetworkReply::NetworkError error = reply->error();
-    if (isTransportFailure(error) || (!status.isValid() && error != QNetworkReply::NoError)) {
-        result.detail = reply->errorString();
-        co_return result;
-    }
-    if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
+    // A file: feed has no status; an HTTP one must be a success.
+    const std::optional<int> status = answer.value().statusCode;
+    if (status && (*status < 200 || *status > 299)) {
         result.kind = Kind::httpStatus;
-        result.detail = QString::number(status.toInt());
+        result.detail = QString::number(*status);
         co_return result;
     }
 
-    const Result<AppcastFeed, QString> feed = AppcastFeed::parse(reply->readAll(), reply->url());
+    const Result<AppcastFeed, QString> feed = AppcastFeed::parse(answer.value().body, url);
     if (!feed.ok()) {
         result.kind = Kind::unreadableFeed;
         result.detail = feed.error();

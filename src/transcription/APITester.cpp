@@ -9,7 +9,7 @@
 
 #include "platform/Graphemes.h"
 #include "transcription/DashScopeASRService.h"
-#include "transcription/HttpClient.h"
+#include "platform/HttpClient.h"
 #include "transcription/MultipartFormData.h"
 #include "transcription/OpenAIWhisperService.h"
 #include "transcription/PostProcessor.h"

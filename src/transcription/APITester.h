@@ -10,8 +10,8 @@
 #include <optional>
 
 #include "platform/CancelToken.h"
-#include "transcription/HttpAnswer.h"
-#include "transcription/HttpRequest.h"
+#include "platform/HttpAnswer.h"
+#include "platform/HttpRequest.h"
 #include "transcription/HttpTiming.h"
 
 // The settings screen's service test: five probes sent at once (two OpenAI

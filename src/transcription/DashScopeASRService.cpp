@@ -4,7 +4,7 @@
 
 #include "platform/Graphemes.h"
 #include "store/Logger.h"
-#include "transcription/HttpClient.h"
+#include "platform/HttpClient.h"
 #include "transcription/ServiceAddresses.h"
 
 namespace {

@@ -4,9 +4,9 @@
 
 #include "platform/Graphemes.h"
 #include "store/Logger.h"
-#include "transcription/HttpClient.h"
+#include "platform/HttpClient.h"
 #include "transcription/MultipartFormData.h"
-#include "transcription/SecretMask.h"
+#include "platform/SecretMask.h"
 #include "transcription/ServiceAddresses.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transcription/HttpRequest.h"
+#include "platform/HttpRequest.h"
 #include "transcription/HttpTiming.h"
 #include "transcription/SettingReader.h"
 #include "transcription/TranscriptionProvider.h"

@@ -3,7 +3,7 @@
 #include <QString>
 #include <optional>
 
-#include "transcription/HttpError.h"
+#include "platform/HttpError.h"
 
 // The failure of a request to a cloud service: the service's own error answer,
 // an answer the client cannot read, or an HttpError passed through unchanged.

@@ -194,7 +194,7 @@ TEST_F(UpdaterCheck, TheFeedAddressComesFromTheEnvironmentAtEveryCheck)
     file.close();
     pointAt(QUrl::fromLocalFile(file.fileName()).toString());
     const UpdateCheckResult local = check();
-    EXPECT_EQ(local.kind, Kind::updateAvailable);
+    ASSERT_EQ(local.kind, Kind::updateAvailable) << local.detail.toStdString();
     EXPECT_EQ(local.newest->version->text(), "0.4.0");
 }
 

@@ -5,7 +5,7 @@
 
 #include "support/HttpFake.h"
 #include "support/RunTask.h"
-#include "transcription/HttpClient.h"
+#include "platform/HttpClient.h"
 #include "transcription/ServiceAddresses.h"
 
 using namespace std::chrono_literals;

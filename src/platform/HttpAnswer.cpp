@@ -1,4 +1,4 @@
-#include "transcription/HttpAnswer.h"
+#include "platform/HttpAnswer.h"
 
 #include <QJsonParseError>
 #include <QStringDecoder>

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <utility>
 
-#include "transcription/HttpTiming.h"
 
 // One HTTP request as HttpClient sends it. Headers go out in this order.
 struct HttpRequest
@@ -16,5 +15,5 @@ struct HttpRequest
     QList<std::pair<QByteArray, QByteArray>> headers;
     QByteArray body;
     // The whole exchange, from sending to the last byte of the answer.
-    std::chrono::milliseconds timeout = HttpTiming{}.serviceRequestTimeout;
+    std::chrono::milliseconds timeout = std::chrono::seconds(60);
 };

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "platform/Result.h"
-#include "transcription/HttpError.h"
+#include "platform/HttpError.h"
 
 // The answer to one request: its status and its whole body.
 struct HttpAnswer

@@ -4,9 +4,9 @@
 
 #include "platform/CancelToken.h"
 #include "platform/Result.h"
-#include "transcription/HttpAnswer.h"
-#include "transcription/HttpError.h"
-#include "transcription/HttpRequest.h"
+#include "platform/HttpAnswer.h"
+#include "platform/HttpError.h"
+#include "platform/HttpRequest.h"
 
 class QNetworkAccessManager;
 

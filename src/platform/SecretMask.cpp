@@ -1,4 +1,4 @@
-#include "transcription/SecretMask.h"
+#include "platform/SecretMask.h"
 
 #include <QtGlobal>
 

@@ -1,4 +1,4 @@
-#include "transcription/HttpClient.h"
+#include "platform/HttpClient.h"
 
 #include <QCoroNetworkReply>
 #include <QNetworkAccessManager>
@@ -56,8 +56,11 @@ QCoro::Task<HttpResult> HttpClient::send(HttpRequest request, CancelToken cancel
     for (const auto& [name, value] : request.headers)
         networkRequest.setRawHeader(name, value);
 
+    // A plain GET goes through get(), which file: addresses support too.
     const std::unique_ptr<QNetworkReply, DeleteLater> reply(
-        m_manager->sendCustomRequest(networkRequest, request.method, request.body));
+        request.method == "GET" && request.body.isEmpty()
+            ? m_manager->get(networkRequest)
+            : m_manager->sendCustomRequest(networkRequest, request.method, request.body));
 
     // Children of the reply: they go with it, after this coroutine has ended.
     bool timedOut = false;

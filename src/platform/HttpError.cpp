@@ -1,6 +1,6 @@
-#include "transcription/HttpError.h"
+#include "platform/HttpError.h"
 
-#include "transcription/SecretMask.h"
+#include "platform/SecretMask.h"
 
 HttpError HttpError::timeout() { return {Kind::timeout, {}}; }
 HttpError HttpError::cancelled() { return {Kind::cancelled, {}}; }

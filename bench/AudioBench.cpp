@@ -1,8 +1,12 @@
 // Slice audio benchmark: how fast the slice writer encodes, and how long the
 // capture thread can be kept waiting by the swap of one slice writer for the
-// next. Usage: audio_bench [seconds-per-slice] [slices] [speed]
+// next, in a stand-in and in the recorder itself.
+// Usage: audio_bench [seconds-per-slice] [slices] [speed]
+#include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -12,6 +16,13 @@
 #include <vector>
 
 #include "platform/ffmpeg/FfmpegAudioFileWriter.h"
+#include "session/AudioRecorder.h"
+#include "store/DatabaseManager.h"
+#include "store/Logger.h"
+#include "store/RecordId.h"
+#include "store/RecordingFileManager.h"
+#include "support/SharedCapture.h"
+#include "support/TempHome.h"
 #include "support/ToneCapture.h"
 
 extern "C" {
@@ -154,10 +165,85 @@ GuardResult benchGuard(const AudioFormat& format, double sliceSeconds, int slice
     return result;
 }
 
+// The slice writer, timing each append on the capture thread.
+class TimedWriter final : public AudioFileWriter
+{
+public:
+    // How long the capture thread's latest append took; read and reset
+    // there after each buffer.
+    static thread_local double lastAppendMs;
+
+    bool open(const QString& path, const AudioFormat& format) override { return m_writer.open(path, format); }
+    bool append(const AudioBuffer& buffer) override
+    {
+        const Clock::time_point start = Clock::now();
+        const bool appended = m_writer.append(buffer);
+        lastAppendMs = millisecondsSince(start);
+        return appended;
+    }
+    bool close() override { return m_writer.close(); }
+    QString errorString() const override { return m_writer.errorString(); }
+    int failedAppends() const override { return m_writer.failedAppends(); }
+
+private:
+    FfmpegAudioFileWriter m_writer;
+};
+
+thread_local double TimedWriter::lastAppendMs = 0.0;
+
+struct RecorderResult
+{
+    double longestWaitMs = 0.0;     // capture thread, in the recorder's handler but not appending
+    double longestAppendMs = 0.0;
+    int buffers = 0;
+    int slices = 0;
+};
+
+// The recorder itself, on the real writer and a store in a temporary home,
+// sealing a slice every `sliceSeconds` of audio.
+RecorderResult benchRecorder(const AudioFormat& format, double sliceSeconds, int slices, double speed)
+{
+    TempHome home;
+    RecordingFileManager files;
+    DatabaseManager db(files.baseDirectory());
+    Logger logger(files.logsDirectory());
+    RecorderResult result;
+
+    ToneCapture::Options options;
+    options.format = format;
+    options.signal = kSignal;
+    options.speed = speed;
+    const auto makeCapture = [&] {
+        return std::make_unique<SharedCapture>(std::make_shared<ToneCapture>(options),
+                                               [&](std::chrono::nanoseconds handler) {
+            const double handlerMs = std::chrono::duration<double, std::milli>(handler).count();
+            result.longestWaitMs = std::max(result.longestWaitMs, handlerMs - TimedWriter::lastAppendMs);
+            result.longestAppendMs = std::max(result.longestAppendMs, TimedWriter::lastAppendMs);
+            TimedWriter::lastAppendMs = 0.0;
+            ++result.buffers;
+        });
+    };
+    AudioRecorder recorder(files, db, logger, makeCapture, [] { return std::make_unique<TimedWriter>(); });
+    recorder.sliceDuration = sliceSeconds / speed;
+    recorder.onSliceReady = [&](const Slice&) { ++result.slices; };
+    if (const auto failure = recorder.start(newRecordId(), QStringLiteral("local"))) {
+        std::printf("  recorder failed to start: %s\n", qPrintable(*failure));
+        return result;
+    }
+    QEventLoop loop;
+    QTimer::singleShot(std::chrono::milliseconds(qint64(slices * recorder.sliceDuration * 1000.0)), [&] {
+        recorder.stop();
+        loop.quit();
+    });
+    loop.exec();
+    return result;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    QCoreApplication app(argc, argv);
     const double sliceSeconds = argc > 1 ? std::atof(argv[1]) : 30.0;
     const int slices = argc > 2 ? std::atoi(argv[2]) : 4;
     const double speed = argc > 3 ? std::atof(argv[3]) : 20.0;
@@ -185,6 +271,13 @@ int main(int argc, char** argv)
                         r.longestWaitMs, r.longestSwapMs, r.longestAppendMs, r.buffers, r.swaps,
                         r.failedAppends);
         }
+    }
+
+    std::printf("\nRecorder hand-off: the same slices through AudioRecorder and its writer guard\n");
+    for (const NamedFormat& named : kFormats) {
+        const RecorderResult r = benchRecorder(named.format, sliceSeconds, slices, speed);
+        std::printf("  %-20s longest capture wait %6.2f ms   longest append %5.2f ms   (%d buffers, %d slices)\n",
+                    named.name, r.longestWaitMs, r.longestAppendMs, r.buffers, r.slices);
     }
     return 0;
 }

@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
-#include "audio/DecodedAudio.h"
 #include "audio/Mp4Boxes.h"
 #include "platform/ffmpeg/FfmpegAudioFileWriter.h"
+#include "support/DecodedAudio.h"
 #include "support/ToneCapture.h"
 
 namespace {

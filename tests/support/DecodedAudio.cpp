@@ -1,4 +1,4 @@
-#include "audio/DecodedAudio.h"
+#include "support/DecodedAudio.h"
 
 #include <QFile>
 #include <cmath>

@@ -1,0 +1,274 @@
+#include "session/AudioRecorder.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <cmath>
+
+#include "store/DatabaseManager.h"
+#include "store/Logger.h"
+#include "store/RecordId.h"
+#include "store/RecordingFileManager.h"
+
+namespace {
+
+QString sliceLabel(int index)
+{
+    return QString::asprintf("slice_%03d", index);
+}
+
+double secondsBetween(std::chrono::steady_clock::time_point from, std::chrono::steady_clock::time_point to)
+{
+    return std::chrono::duration<double>(to - from).count();
+}
+
+} // namespace
+
+AudioRecorder::AudioRecorder(RecordingFileManager& fileManager, DatabaseManager& db, Logger& logger,
+                             AudioCaptureFactory captureFactory, AudioFileWriterFactory writerFactory,
+                             AudioRecorderTiming timing, QObject* parent)
+    : QObject(parent)
+    , sliceDuration(timing.sliceDuration)
+    , m_fileManager(fileManager)
+    , m_db(db)
+    , m_logger(logger)
+    , m_captureFactory(std::move(captureFactory))
+    , m_writerFactory(std::move(writerFactory))
+    , m_timing(timing)
+{
+    m_sliceTimer.setSingleShot(true);
+    // A coarse timer may fire 5 % late: 15 s on a 300 s slice.
+    m_sliceTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_sliceTimer, &QTimer::timeout, this, &AudioRecorder::rollOverSlice);
+    m_displayTimer.setInterval(m_timing.elapsedTick);
+    connect(&m_displayTimer, &QTimer::timeout, this, [this] {
+        if (m_resumeTime)
+            publishElapsed(measureElapsed());
+    });
+}
+
+AudioRecorder::~AudioRecorder()
+{
+    // The capture thread writes through this object: end it first.
+    m_capture.reset();
+}
+
+std::optional<QString> AudioRecorder::start(const QString& recordingId, const QString& userId)
+{
+    if (m_capture)
+        stop();
+    m_currentRecordingId = recordingId;
+    m_currentUserId = userId;
+    m_currentSliceIndex = 0;
+    m_elapsedBeforePause = 0.0;
+    publishElapsed(0.0);
+
+    m_capture = m_captureFactory();
+    m_capture->setBufferHandler([this](const AudioBuffer& buffer) { writeBuffer(buffer); });
+    m_capture->setFailureHandler([this](const QString& message) {
+        m_logger.error(QStringLiteral("AudioRecorder: audio input failed: ") + message);
+    });
+    if (auto failure = startNewSlice()) {
+        m_capture.reset();
+        return failure;
+    }
+    m_resumeTime = Clock::now();
+    startDisplayTimer();
+    m_logger.info(QStringLiteral("AudioRecorder: start, recording: ") + recordingId);
+    return std::nullopt;
+}
+
+void AudioRecorder::pause()
+{
+    // Capture first: what it still delivers belongs to the slice being sealed.
+    if (m_capture)
+        m_capture->pause();
+    m_elapsedBeforePause = measureElapsed();
+    m_resumeTime.reset();
+    sealCurrentSlice(QStringLiteral("pause"), nullptr);
+    stopTimers();
+    publishElapsed(m_elapsedBeforePause);
+    m_logger.info(QStringLiteral("AudioRecorder: paused"));
+}
+
+std::optional<QString> AudioRecorder::resume()
+{
+    if (!m_capture)
+        return QStringLiteral("No recording to resume");
+    if (m_resumeTime)
+        return std::nullopt;   // recording already
+    if (auto failure = startNewSlice())
+        return failure;
+    m_resumeTime = Clock::now();
+    startDisplayTimer();
+    m_logger.info(QStringLiteral("AudioRecorder: resume, writing ") + sliceLabel(m_currentSliceIndex));
+    return std::nullopt;
+}
+
+double AudioRecorder::stop()
+{
+    // Capture first: its last short buffer goes into the last slice.
+    if (m_capture)
+        m_capture->stop();
+    const double total = measureElapsed();
+    m_elapsedBeforePause = total;
+    m_resumeTime.reset();
+    sealCurrentSlice(QStringLiteral("stop"), nullptr);
+    stopTimers();
+    m_capture.reset();
+    publishElapsed(total);
+    m_logger.info(QStringLiteral("AudioRecorder: stopped, total duration: ")
+                  + QString::asprintf("%.1f", total) + QLatin1Char('s'));
+    return total;
+}
+
+AudioRecorder::NextSlice AudioRecorder::openNextSlice() const
+{
+    NextSlice next;
+    next.index = m_currentSliceIndex + 1;
+    next.filename = RecordingFileManager::generateSliceFilename(m_currentRecordingId, next.index,
+                                                                QDateTime::currentDateTime());
+    const std::optional<QString> path = m_fileManager.sliceFilePath(next.filename);
+    if (!path) {
+        next.error = QStringLiteral("Cannot name a slice file for recording ") + m_currentRecordingId;
+        return next;
+    }
+    std::unique_ptr<AudioFileWriter> writer = m_writerFactory();
+    if (!writer->open(*path, m_capture->format())) {
+        next.error = writer->errorString();
+        return next;
+    }
+    next.path = *path;
+    next.writer = std::move(writer);
+    return next;
+}
+
+std::optional<QString> AudioRecorder::startNewSlice()
+{
+    // Without a device the writer would fail on the empty format instead,
+    // with a message about the file.
+    if (!m_capture->format().isValid())
+        return QStringLiteral("No audio input device");
+    NextSlice next = openNextSlice();
+    if (!next.writer)
+        return next.error;
+    // The file is current before capture starts, so the first buffer has a home.
+    swapWriter(std::move(next.writer));
+    if (!m_capture->isRunning() && !m_capture->start()) {
+        swapWriter(nullptr)->close();
+        QFile::remove(next.path);
+        return m_capture->errorString();
+    }
+    beginSlice(next);
+    return std::nullopt;
+}
+
+void AudioRecorder::rollOverSlice()
+{
+    NextSlice next = openNextSlice();
+    if (!next.writer) {
+        // The open slice takes the audio meanwhile; the next tick tries again.
+        m_logger.error(QStringLiteral("AudioRecorder: cannot open ") + sliceLabel(next.index) + QStringLiteral(", ")
+                       + sliceLabel(m_currentSliceIndex) + QStringLiteral(" goes on: ") + next.error);
+        startSliceTimer();
+        return;
+    }
+    sealCurrentSlice(QStringLiteral("auto"), std::move(next.writer));
+    beginSlice(next);
+}
+
+void AudioRecorder::beginSlice(const NextSlice& slice)
+{
+    m_currentSliceIndex = slice.index;
+    m_openSlice = OpenSlice{slice.filename, Clock::now()};
+    startSliceTimer();
+    m_logger.info(QStringLiteral("AudioRecorder: writing ") + sliceLabel(slice.index) + QStringLiteral(" \u2192 ")
+                  + slice.filename);
+}
+
+void AudioRecorder::sealCurrentSlice(const QString& reason, std::unique_ptr<AudioFileWriter> next)
+{
+    if (!m_openSlice)
+        return;
+    const double duration = secondsBetween(m_openSlice->startedAt, Clock::now());
+    Slice slice;
+    slice.id = newRecordId();
+    slice.userId = m_currentUserId;
+    slice.recordingId = m_currentRecordingId;
+    slice.sliceIndex = m_currentSliceIndex;
+    slice.filename = m_openSlice->filename;
+    slice.status = SliceStatus::pending;
+    slice.duration = duration;
+    slice.updatedAt = QDateTime::currentDateTimeUtc();
+    // The row comes first: should the process die while the file is being
+    // finished, the row still points at a file that plays up to its last
+    // fragment.
+    m_db.insertSlice(slice);
+    m_logger.info(QStringLiteral("AudioRecorder: slice ready (") + reason + QStringLiteral("), ")
+                  + sliceLabel(slice.sliceIndex) + QStringLiteral(" sealed, ") + QString::asprintf("%.0f", duration)
+                  + QLatin1Char('s'));
+
+    // Closed outside the guard: finishing the file takes milliseconds that
+    // the capture thread must not wait for.
+    const std::unique_ptr<AudioFileWriter> sealed = swapWriter(std::move(next));
+    const bool finished = sealed->close();
+    logWriteProblems(*sealed, finished, slice.sliceIndex);
+    m_openSlice.reset();
+    if (onSliceReady)
+        onSliceReady(slice);
+}
+
+void AudioRecorder::logWriteProblems(const AudioFileWriter& writer, bool finished, int sliceIndex) const
+{
+    if (writer.failedAppends() > 0) {
+        m_logger.error(QStringLiteral("AudioRecorder: ") + sliceLabel(sliceIndex) + QStringLiteral(": ")
+                       + QString::number(writer.failedAppends())
+                       + QStringLiteral(" buffer(s) could not be written: ") + writer.errorString());
+    } else if (!finished) {
+        m_logger.error(QStringLiteral("AudioRecorder: ") + sliceLabel(sliceIndex)
+                       + QStringLiteral(" was not finished: ") + writer.errorString());
+    }
+}
+
+std::unique_ptr<AudioFileWriter> AudioRecorder::swapWriter(std::unique_ptr<AudioFileWriter> next)
+{
+    std::lock_guard lock(m_writerGuard);
+    return std::exchange(m_writer, std::move(next));
+}
+
+void AudioRecorder::writeBuffer(const AudioBuffer& buffer)
+{
+    std::lock_guard lock(m_writerGuard);
+    // A failed append is counted by the writer and logged when its slice is sealed.
+    if (m_writer)
+        m_writer->append(buffer);
+}
+
+void AudioRecorder::startSliceTimer()
+{
+    m_sliceTimer.start(std::chrono::milliseconds(std::llround(sliceDuration * 1000.0)));
+}
+
+void AudioRecorder::startDisplayTimer()
+{
+    m_displayTimer.start();
+}
+
+void AudioRecorder::stopTimers()
+{
+    m_sliceTimer.stop();
+    m_displayTimer.stop();
+}
+
+double AudioRecorder::measureElapsed() const
+{
+    return m_resumeTime ? m_elapsedBeforePause + secondsBetween(*m_resumeTime, Clock::now())
+                        : m_elapsedBeforePause;
+}
+
+void AudioRecorder::publishElapsed(double seconds)
+{
+    if (seconds == m_elapsedTime)
+        return;
+    m_elapsedTime = seconds;
+    emit elapsedTimeChanged(seconds);
+}

@@ -1,0 +1,142 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "platform/AudioCapture.h"
+#include "platform/AudioFileWriter.h"
+#include "store/Slice.h"
+
+class DatabaseManager;
+class Logger;
+class RecordingFileManager;
+
+// The recorder's clock; tests shrink it.
+struct AudioRecorderTiming
+{
+    // Seconds per slice until the controller sets sliceDuration itself.
+    double sliceDuration = 60.0;
+    // How often elapsedTime is published while recording.
+    std::chrono::milliseconds elapsedTick = std::chrono::milliseconds(100);
+};
+
+// Records the microphone into numbered slice files ("recordings" folder, names
+// from RecordingFileManager), one per slice: a slice lasts sliceDuration
+// seconds unless a pause or the stop ends it first. Each sealed slice is
+// stored as a pending row and handed to onSliceReady at once, its file closed,
+// so that it is transcribed while recording goes on. Publishes the recorded
+// time, pauses excluded.
+//
+// Control runs on the main thread; captured buffers are written on the
+// capture thread into the current slice's writer. That writer is the one
+// thing both threads touch, behind m_writerGuard: the capture thread holds it
+// for one buffer's write, the main thread only to swap writers (a new writer
+// is opened and an old one closed outside it).
+class AudioRecorder : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(double elapsedTime READ elapsedTime NOTIFY elapsedTimeChanged)
+public:
+    using SliceHandler = std::function<void(const Slice&)>;
+
+    AudioRecorder(RecordingFileManager& fileManager, DatabaseManager& db, Logger& logger,
+                  AudioCaptureFactory captureFactory = AudioCapture::createDefault,
+                  AudioFileWriterFactory writerFactory = AudioFileWriter::createDefault,
+                  AudioRecorderTiming timing = {}, QObject* parent = nullptr);
+    ~AudioRecorder() override;
+
+    // Seconds per slice, read each time a slice timer starts.
+    double sliceDuration;
+    // Called on the main thread with each sealed slice, after its row is
+    // stored and its file is closed, in slice order.
+    SliceHandler onSliceReady;
+
+    // Begins a recording with slice 1 on a new capture. Returns why it could
+    // not start (nothing is recorded, no file or row is left), else none.
+    // A recording still running is stopped first.
+    [[nodiscard]] std::optional<QString> start(const QString& recordingId, const QString& userId);
+    // Pauses capture, then seals the open slice with all it captured.
+    void pause();
+    // Continues a paused recording with the next slice. Returns why it could
+    // not (the recording stays paused, nothing changed), else none.
+    [[nodiscard]] std::optional<QString> resume();
+    // Seals the last slice, releases the capture and returns the recorded
+    // seconds, pauses excluded (kept in elapsedTime until the next start).
+    double stop();
+
+    double elapsedTime() const { return m_elapsedTime; }
+
+signals:
+    void elapsedTimeChanged(double seconds);
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    // The slice that buffers are being written into.
+    struct OpenSlice
+    {
+        QString filename;
+        Clock::time_point startedAt;
+    };
+
+    // The next slice's file, opened but not yet current; `writer` is none and
+    // `error` says why when it could not be opened.
+    struct NextSlice
+    {
+        int index = 0;
+        QString filename;
+        QString path;
+        std::unique_ptr<AudioFileWriter> writer;
+        QString error;
+    };
+
+    NextSlice openNextSlice() const;
+    // Makes the next slice current while no slice is open (start, resume),
+    // starting capture when it is not running.
+    std::optional<QString> startNewSlice();
+    // The slice timer: the open slice is sealed ("auto") and the next one
+    // takes its place in one swap, so no buffer falls between them.
+    void rollOverSlice();
+    void beginSlice(const NextSlice& slice);
+    // Stores, closes and hands on the open slice, putting `next` (or none)
+    // in its writer's place.
+    void sealCurrentSlice(const QString& reason, std::unique_ptr<AudioFileWriter> next);
+    void logWriteProblems(const AudioFileWriter& writer, bool finished, int sliceIndex) const;
+    std::unique_ptr<AudioFileWriter> swapWriter(std::unique_ptr<AudioFileWriter> next);
+    // Capture thread.
+    void writeBuffer(const AudioBuffer& buffer);
+
+    void startSliceTimer();
+    void startDisplayTimer();
+    void stopTimers();
+    // The recorded time up to now.
+    double measureElapsed() const;
+    void publishElapsed(double seconds);
+
+    std::unique_ptr<AudioCapture> m_capture;   // one per recording; none when stopped
+    std::mutex m_writerGuard;
+    std::unique_ptr<AudioFileWriter> m_writer;   // the open slice's file; guarded
+    int m_currentSliceIndex = 0;
+    QString m_currentRecordingId;
+    QString m_currentUserId = QStringLiteral("local");
+    std::optional<OpenSlice> m_openSlice;
+    QTimer m_sliceTimer;
+
+    RecordingFileManager& m_fileManager;
+    DatabaseManager& m_db;
+    Logger& m_logger;
+    const AudioCaptureFactory m_captureFactory;
+    const AudioFileWriterFactory m_writerFactory;
+    const AudioRecorderTiming m_timing;
+
+    double m_elapsedTime = 0.0;
+    double m_elapsedBeforePause = 0.0;
+    std::optional<Clock::time_point> m_resumeTime;   // none while paused or stopped
+    QTimer m_displayTimer;
+};

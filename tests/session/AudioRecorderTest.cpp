@@ -1,0 +1,348 @@
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QThread>
+#include <gmock/gmock.h>
+
+#include "AudioRecorderFixture.h"
+
+using testing::ElementsAre;
+using testing::IsEmpty;
+
+namespace {
+
+QString totalText(double seconds)
+{
+    return QString::asprintf("%.1f", seconds);
+}
+
+} // namespace
+
+class AudioRecorderTest : public AudioRecorderFixture
+{
+};
+
+TEST_F(AudioRecorderTest, AShortRecordingIsOneSliceSealedAtTheStop)
+{
+    const QString account = "0F1E2D3C-4B5A-4978-8695-A4B3C2D1E0F9";
+    rec().sliceDuration = 5.0;
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_EQ(start(account), std::nullopt);
+    ASSERT_TRUE(waitForElapsed(0.3));
+    const double wall = clock.nsecsElapsed() / 1e9;
+    const double total = rec().stop();
+
+    ASSERT_EQ(handed.size(), 1);
+    EXPECT_TRUE(handed[0].rowStored);
+    EXPECT_TRUE(handed[0].memoryFileClosed);
+    const std::optional<Slice> row = db.fetchSlice(handed[0].slice.id);
+    ASSERT_TRUE(row);
+    EXPECT_EQ(row->id.size(), 36);
+    EXPECT_EQ(row->id, row->id.toLower());
+    EXPECT_EQ(row->userId, account);
+    EXPECT_EQ(row->recordingId, recordingId);
+    EXPECT_EQ(row->sliceIndex, 1);
+    EXPECT_TRUE(QRegularExpression("^\\d{8}_\\d{6}_" + recordingId + "_001\\.m4a$").match(row->filename).hasMatch())
+        << row->filename.toStdString();
+    EXPECT_EQ(row->status, SliceStatus::pending);
+    ASSERT_TRUE(row->duration);
+    EXPECT_NEAR(*row->duration, total, 0.05);
+    EXPECT_EQ(row->rawText, std::nullopt);
+    EXPECT_EQ(row->provider, std::nullopt);
+    EXPECT_EQ(row->error, std::nullopt);
+    EXPECT_EQ(row->deletedAt, std::nullopt);
+    EXPECT_EQ(handed[0].slice.filename, row->filename);
+
+    EXPECT_NEAR(total, wall, 0.05);
+    EXPECT_EQ(rec().elapsedTime(), total);
+    ASSERT_EQ(openedFiles().size(), 1);
+    EXPECT_EQ(openedFiles()[0].path, files.recordingsDirectory() + "/" + row->filename);
+    EXPECT_EQ(openedFiles()[0].format, tone.format);
+    // The stop delivers the frames since the last full buffer: they are in the slice.
+    EXPECT_LT(openedFiles()[0].bufferFrames.last(), AudioCapture::kBufferFrames);
+    EXPECT_EQ(writtenAudio(), deliveredAudio());
+
+    EXPECT_THAT(recorderLines(), ElementsAre("INFO AudioRecorder: writing slice_001 \u2192 " + row->filename,
+                                             "INFO AudioRecorder: start, recording: " + recordingId,
+                                             "INFO AudioRecorder: slice ready (stop), slice_001 sealed, 0s",
+                                             "INFO AudioRecorder: stopped, total duration: " + totalText(total) + "s"));
+}
+
+TEST_F(AudioRecorderTest, SlicesAreSealedAutomaticallyAtTheSliceLength)
+{
+    tone.speed = 10.0;
+    rec().sliceDuration = 0.3;
+    ASSERT_EQ(start(), std::nullopt);
+    ASSERT_TRUE(waitUntil([&] { return handed.size() >= 3; }));
+    rec().stop();
+
+    ASSERT_EQ(handed.size(), 4);
+    const QList<Slice> rows = db.fetchSlices(recordingId, false);
+    ASSERT_EQ(rows.size(), 4);
+    QStringList expectedLines;
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        const Slice& slice = handed[i].slice;
+        EXPECT_EQ(slice.sliceIndex, i + 1);
+        EXPECT_EQ(rows[i].id, slice.id);
+        EXPECT_TRUE(handed[i].rowStored);
+        EXPECT_TRUE(handed[i].memoryFileClosed);
+        if (i < 3) {
+            EXPECT_NEAR(*slice.duration, 0.3, 0.05);
+        }
+        const QString label = QString::asprintf("slice_%03d", i + 1);
+        expectedLines << "INFO AudioRecorder: writing " + label + " \u2192 " + slice.filename;
+        if (i == 0)
+            expectedLines << "INFO AudioRecorder: start, recording: " + recordingId;
+        expectedLines << "INFO AudioRecorder: slice ready (" + QString(i < 3 ? "auto" : "stop") + "), " + label
+                + " sealed, 0s";
+    }
+    const QStringList lines = recorderLines();
+    EXPECT_EQ(lines.mid(0, expectedLines.size()), expectedLines);
+    EXPECT_EQ(lines.size(), expectedLines.size() + 1);   // and the stop's
+
+    // Every buffer is in exactly one slice, in order.
+    EXPECT_EQ(writtenAudio(), deliveredAudio());
+    for (const MemoryAudioFileWriter::File& file : openedFiles().mid(0, 3))
+        EXPECT_NEAR(tone.format.secondsFor(file.frames()), 0.3 * tone.speed, 0.05 * tone.speed);
+}
+
+TEST_F(AudioRecorderTest, NoAudioIsLostWhileTheNextSliceFileOpens)
+{
+    // A slow disk: every slice file takes 60 ms to open, while the capture
+    // delivers a buffer every 26 ms.
+    writers = [inner = writers] {
+        QThread::msleep(60);
+        return inner();
+    };
+    tone.speed = 10.0;
+    rec().sliceDuration = 0.2;
+    ASSERT_EQ(start(), std::nullopt);
+    ASSERT_TRUE(waitUntil([&] { return handed.size() >= 3; }));
+    rec().stop();
+
+    EXPECT_EQ(openedFiles().size(), 4);
+    EXPECT_EQ(writtenAudio(), deliveredAudio());
+}
+
+TEST_F(AudioRecorderTest, PausesEndSlicesAndAreLeftOutOfTheElapsedTime)
+{
+    rec().sliceDuration = 5.0;
+    QSignalSpy published(&rec(), &AudioRecorder::elapsedTimeChanged);
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_EQ(start(), std::nullopt);
+    ASSERT_TRUE(waitForElapsed(0.4));
+    const double recordedBeforePause = clock.nsecsElapsed() / 1e9;
+    rec().pause();
+    const double atPause = rec().elapsedTime();
+    EXPECT_NEAR(atPause, recordedBeforePause, 0.05);
+    ASSERT_EQ(handed.size(), 1);
+
+    const qsizetype publishedBeforePause = published.size();
+    spinFor(300);
+    EXPECT_EQ(rec().elapsedTime(), atPause);
+    EXPECT_EQ(published.size(), publishedBeforePause);
+
+    clock.start();
+    ASSERT_EQ(rec().resume(), std::nullopt);
+    ASSERT_TRUE(waitForElapsed(atPause + 0.4));
+    const double recordedAfterPause = clock.nsecsElapsed() / 1e9;
+    const double total = rec().stop();
+    EXPECT_NEAR(total, recordedBeforePause + recordedAfterPause, 0.05);
+    EXPECT_EQ(rec().elapsedTime(), total);
+    // Ten times a second while recording.
+    EXPECT_GE(published.size(), 7);
+    EXPECT_LE(published.size(), 13);
+
+    ASSERT_EQ(handed.size(), 2);
+    const double recorded[] = {recordedBeforePause, recordedAfterPause};
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(handed[i].slice.sliceIndex, i + 1);
+        EXPECT_NEAR(*handed[i].slice.duration, recorded[i], 0.05);
+        EXPECT_TRUE(handed[i].rowStored);
+        EXPECT_TRUE(handed[i].memoryFileClosed);
+    }
+    EXPECT_EQ(db.fetchSlices(recordingId, false).size(), 2);
+
+    // What the pause and the stop flushed from the input ended up in the slice
+    // they closed: nothing is lost.
+    ASSERT_EQ(openedFiles().size(), 2);
+    for (const MemoryAudioFileWriter::File& file : openedFiles())
+        EXPECT_LT(file.bufferFrames.last(), AudioCapture::kBufferFrames);
+    EXPECT_EQ(writtenAudio(), deliveredAudio());
+
+    EXPECT_THAT(recorderLines(),
+                ElementsAre("INFO AudioRecorder: writing slice_001 \u2192 " + handed[0].slice.filename,
+                            "INFO AudioRecorder: start, recording: " + recordingId,
+                            "INFO AudioRecorder: slice ready (pause), slice_001 sealed, 0s",
+                            "INFO AudioRecorder: paused",
+                            "INFO AudioRecorder: writing slice_002 \u2192 " + handed[1].slice.filename,
+                            "INFO AudioRecorder: resume, writing slice_002",
+                            "INFO AudioRecorder: slice ready (stop), slice_002 sealed, 0s",
+                            "INFO AudioRecorder: stopped, total duration: " + totalText(total) + "s"));
+}
+
+TEST_F(AudioRecorderTest, StopWhilePausedSealsNothingMoreAndReturnsTheTimeAtThePause)
+{
+    ASSERT_EQ(start(), std::nullopt);
+    ASSERT_TRUE(waitForElapsed(0.2));
+    rec().pause();
+    const double atPause = rec().elapsedTime();
+    spinFor(150);
+    recorderLines();
+
+    EXPECT_EQ(rec().stop(), atPause);
+    EXPECT_EQ(handed.size(), 1);
+    EXPECT_EQ(db.fetchSlices(recordingId, false).size(), 1);
+    EXPECT_THAT(recorderLines(), ElementsAre("INFO AudioRecorder: stopped, total duration: " + totalText(atPause) + "s"));
+}
+
+TEST_F(AudioRecorderTest, ASecondRecordingStartsAgainAtSliceOneAndNoTime)
+{
+    ASSERT_EQ(start(), std::nullopt);
+    ASSERT_TRUE(waitForElapsed(0.2));
+    rec().pause();
+    ASSERT_EQ(rec().resume(), std::nullopt);
+    rec().stop();
+    const QString first = recordingId;
+
+    recordingId = newRecordId();
+    ASSERT_EQ(start("local"), std::nullopt);
+    EXPECT_EQ(rec().elapsedTime(), 0.0);
+    ASSERT_TRUE(waitForElapsed(0.1));
+    rec().stop();
+
+    EXPECT_EQ(captures.size(), 2);   // a new capture per recording
+    ASSERT_EQ(handed.size(), 3);
+    EXPECT_EQ(handed[1].slice.recordingId, first);
+    EXPECT_EQ(handed[1].slice.sliceIndex, 2);
+    EXPECT_EQ(handed[2].slice.recordingId, recordingId);
+    EXPECT_EQ(handed[2].slice.sliceIndex, 1);
+    EXPECT_EQ(db.fetchSlices(recordingId, false).size(), 1);
+}
+
+TEST_F(AudioRecorderTest, AFailedOpenOfTheNextSliceIsLoggedAndTriedAgainAtTheNextTick)
+{
+    int made = 0;
+    writers = [&] {
+        MemoryAudioFileWriter::Failures failures;
+        if (++made == 2)
+            failures.openError = "No space left on device";
+        return std::make_unique<MemoryAudioFileWriter>(written, failures);
+    };
+    tone.speed = 10.0;
+    rec().sliceDuration = 0.25;
+    ASSERT_EQ(start(), std::nullopt);
+    // Slice 1 takes the audio until the next tick can open a file.
+    ASSERT_TRUE(waitUntil([&] { return handed.size() >= 2; }));
+    rec().stop();
+
+    ASSERT_EQ(handed.size(), 3);
+    EXPECT_EQ(handed[0].slice.sliceIndex, 1);
+    EXPECT_NEAR(*handed[0].slice.duration, 0.5, 0.05);
+    EXPECT_EQ(handed[1].slice.sliceIndex, 2);
+    EXPECT_NEAR(*handed[1].slice.duration, 0.25, 0.05);
+    EXPECT_EQ(handed[2].slice.sliceIndex, 3);
+    EXPECT_EQ(writtenAudio(), deliveredAudio());
+    EXPECT_EQ(recorderLines().filter("ERROR"),
+              QStringList{"ERROR AudioRecorder: cannot open slice_002, slice_001 goes on: No space left on device"});
+}
+
+TEST_F(AudioRecorderTest, BuffersThatCannotBeWrittenAreCountedAndLoggedAtTheSeal)
+{
+    MemoryAudioFileWriter::Failures failures;
+    failures.appendsBeforeFailure = 2;
+    writers = MemoryAudioFileWriter::factory(written, failures);
+    tone.speed = 10.0;
+    ASSERT_EQ(start(), std::nullopt);
+    ASSERT_TRUE(waitUntil([&] { return capture().buffersDelivered() >= 6; }));
+    rec().stop();
+
+    ASSERT_EQ(openedFiles().size(), 1);
+    const int failed = openedFiles()[0].failedAppends;
+    EXPECT_GE(failed, 4);
+    ASSERT_EQ(handed.size(), 1);
+    EXPECT_TRUE(handed[0].rowStored);
+    const QStringList lines = recorderLines();
+    const qsizetype sealed = lines.indexOf("INFO AudioRecorder: slice ready (stop), slice_001 sealed, 0s");
+    ASSERT_GE(sealed, 0) << lines.join('\n').toStdString();
+    EXPECT_EQ(lines.value(sealed + 1), "ERROR AudioRecorder: slice_001: " + QString::number(failed)
+                                           + " buffer(s) could not be written: MemoryAudioFileWriter: append failed as told");
+}
+
+TEST_F(AudioRecorderTest, AFailedStartLeavesNoFileNoRowAndNoRunningClock)
+{
+    MemoryAudioFileWriter::Failures unwritable;
+    unwritable.openError = "Permission denied";
+    const struct
+    {
+        const char* name;
+        AudioFormat format;
+        QString startError;
+        AudioFileWriterFactory writers;
+        QString expected;
+    } cases[] = {
+        {"no input device", AudioFormat{}, {}, AudioFileWriter::createDefault, "No audio input device"},
+        // The slice file is already open when the input refuses to start.
+        {"input cannot start", tone.format, "Device or resource busy", AudioFileWriter::createDefault,
+         "Device or resource busy"},
+        {"slice file cannot be opened", tone.format, {}, MemoryAudioFileWriter::factory(written, unwritable),
+         "Permission denied"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        recordingId = newRecordId();
+        tone.format = c.format;
+        tone.startError = c.startError;
+        writers = c.writers;
+        dropRecorder();
+        QSignalSpy published(&rec(), &AudioRecorder::elapsedTimeChanged);
+        recorderLines();
+
+        EXPECT_EQ(start(), c.expected);
+        spinFor(250);
+        EXPECT_EQ(capture().buffersDelivered(), 0);
+        EXPECT_THAT(files.listAllRecordingFiles(), IsEmpty());
+        EXPECT_THAT(db.fetchSlices(recordingId, true), IsEmpty());
+        EXPECT_EQ(published.size(), 0);
+        EXPECT_EQ(rec().elapsedTime(), 0.0);
+        EXPECT_THAT(recorderLines(), IsEmpty());
+        EXPECT_THAT(handed, IsEmpty());
+    }
+
+    // The next start begins afresh with slice 1.
+    tone = ToneCapture::Options{};
+    writers = MemoryAudioFileWriter::factory(written);
+    dropRecorder();
+    ASSERT_EQ(start(), std::nullopt);
+    rec().stop();
+    ASSERT_EQ(handed.size(), 1);
+    EXPECT_EQ(handed[0].slice.sliceIndex, 1);
+}
+
+TEST_F(AudioRecorderTest, AFailedResumeKeepsTheRecordingPausedAndLeavesNoFile)
+{
+    writers = AudioFileWriter::createDefault;
+    ASSERT_EQ(start(), std::nullopt);
+    ASSERT_TRUE(waitForElapsed(0.2));
+    rec().pause();
+    const double atPause = rec().elapsedTime();
+    capture().failWith("input unplugged");
+    ASSERT_TRUE(waitUntil([&] {
+        return log.lines().contains("ERROR AudioRecorder: audio input failed: input unplugged");
+    }));
+    recorderLines();
+
+    EXPECT_EQ(rec().resume(), "ToneCapture: already stopped");
+    spinFor(250);
+    EXPECT_EQ(rec().elapsedTime(), atPause);
+    EXPECT_THAT(recorderLines(), IsEmpty());
+    ASSERT_EQ(handed.size(), 1);
+    EXPECT_EQ(files.listAllRecordingFiles(), QStringList{handed[0].slice.filename});
+
+    EXPECT_EQ(rec().stop(), atPause);
+    EXPECT_EQ(handed.size(), 1);
+    EXPECT_EQ(db.fetchSlices(recordingId, false).size(), 1);
+}

@@ -1,0 +1,149 @@
+#include "session/FloatingPanelController.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QMouseEvent>
+#include <QWidget>
+#include <algorithm>
+#include <cstdlib>
+
+#include "platform/Preferences.h"
+#include "platform/WindowHints.h"
+#include "session/FloatingPanelPlaceholder.h"
+#include "session/FloatingPanelPlacement.h"
+#include "session/SessionManager.h"
+#include "store/LocaleManager.h"
+
+FloatingPanelController::FloatingPanelController(std::unique_ptr<QWidget> content,
+                                                 Preferences& preferences, QObject* parent)
+    : QObject(parent), m_preferences(preferences)
+{
+    if (content)
+        buildPanel(std::move(content));
+}
+
+FloatingPanelController::FloatingPanelController(SessionManager& session, QObject* parent)
+    : FloatingPanelController(std::make_unique<FloatingPanelPlaceholder>(LocaleManager::shared()),
+                              session.preferences(), parent)
+{
+}
+
+FloatingPanelController::~FloatingPanelController()
+{
+    if (m_panel)
+        m_panel->removeEventFilter(this);
+}
+
+void FloatingPanelController::buildPanel(std::unique_ptr<QWidget> content)
+{
+    // A tool window that says it takes no input focus (WM_HINTS) and asks to
+    // be mapped without activation (_NET_WM_USER_TIME 0), so the window
+    // manager activates it neither when shown nor when clicked.
+    m_panel = std::make_unique<QWidget>(
+        nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
+                     | Qt::WindowDoesNotAcceptFocus);
+    m_panel->setAttribute(Qt::WA_ShowWithoutActivating);
+    // The content draws its own rounded background.
+    m_panel->setAttribute(Qt::WA_TranslucentBackground);
+    m_panel->setFocusPolicy(Qt::NoFocus);
+    m_panel->setWindowTitle(QStringLiteral("Talvex"));
+
+    auto* layout = new QHBoxLayout(m_panel.get());
+    layout->setContentsMargins(0, 0, 0, 0);
+    // The width is ours to set (see fitWidth()), not the layout's.
+    layout->setSizeConstraint(QLayout::SetNoConstraint);
+    layout->addWidget(content.get());
+    m_content = content.release();   // now the panel's child
+    // An activated layout posts a layout request to the panel whenever the
+    // content's size hint changes, shown or not.
+    layout->activate();
+
+    m_panel->setFixedHeight(kPanelHeight);
+    const QSize size(fittingWidth(), kPanelHeight);
+    m_position = FloatingPanelPlacement::place(
+        size,
+        FloatingPanelPlacement::storedPosition(m_preferences.floatingPanelX(),
+                                               m_preferences.floatingPanelY()),
+        FloatingPanelPlacement::currentScreens());
+    m_panel->setGeometry(QRect(m_position, size));
+    m_panel->installEventFilter(this);
+}
+
+void FloatingPanelController::show()
+{
+    if (!m_panel)
+        return;
+    if (!m_panel->isVisible()) {
+        // Hidden, the panel can be put back where it belongs at no cost.
+        m_panel->setGeometry(QRect(m_position, m_panel->size()));
+        WindowHints::skipTaskbar(*m_panel);
+    }
+    fitWidth();
+    m_panel->show();
+}
+
+void FloatingPanelController::hide()
+{
+    if (!m_panel)
+        return;
+    m_grabOffset.reset();
+    m_panel->hide();
+}
+
+int FloatingPanelController::fittingWidth() const
+{
+    return std::max(kMinimumWidth, m_content->sizeHint().width());
+}
+
+void FloatingPanelController::fitWidth()
+{
+    const int width = fittingWidth();
+    if (std::abs(width - m_panel->width()) > kWidthTolerance)
+        m_panel->setGeometry(QRect(m_position, QSize(width, kPanelHeight)));
+}
+
+void FloatingPanelController::dragTo(const QPoint& globalPointer)
+{
+    const QPoint position = globalPointer - *m_grabOffset;
+    if (position == m_position)
+        return;
+    m_position = position;
+    m_panel->move(position);
+    m_preferences.setValue(PrefKey::floatingPanelX, position.x());
+    m_preferences.setValue(PrefKey::floatingPanelY, position.y());
+}
+
+bool FloatingPanelController::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != m_panel.get())
+        return QObject::eventFilter(watched, event);
+    // Mouse events reach the panel itself only where no control of the
+    // content took them: its background.
+    switch (event->type()) {
+    case QEvent::LayoutRequest:
+        fitWidth();
+        break;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick: {   // a press soon after a click
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        // The pointer's place in the panel, not the panel's position, which
+        // Qt may have wrong.
+        if (mouse->button() == Qt::LeftButton)
+            m_grabOffset = mouse->position().toPoint();
+        break;
+    }
+    case QEvent::MouseMove: {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (m_grabOffset && (mouse->buttons() & Qt::LeftButton))
+            dragTo(mouse->globalPosition().toPoint());
+        break;
+    }
+    case QEvent::MouseButtonRelease:
+        if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+            m_grabOffset.reset();
+        break;
+    default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QObject>
+#include <QPoint>
+#include <memory>
+#include <optional>
+
+class Preferences;
+class QWidget;
+class SessionManager;
+
+// The small always-on-top panel that shows the dictation state outside the
+// main window. It is a frameless tool window that never takes the keyboard
+// focus or becomes the active window, so clicking it leaves the application
+// the user works in active. It fits its width to its content, can be dragged
+// by any point its content leaves to it, and remembers where the user put it
+// ("floatingPanelX"/"floatingPanelY": the panel's top-left corner in global
+// logical pixels). Main thread only.
+class FloatingPanelController : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kPanelHeight = 44;
+    static constexpr int kMinimumWidth = 150;
+    // Width changes of the content up to this much leave the panel as it is.
+    static constexpr int kWidthTolerance = 1;
+
+    // Builds the panel around `content`, sized and placed but hidden. Without
+    // content no panel is built, and show() and hide() do nothing.
+    explicit FloatingPanelController(std::unique_ptr<QWidget> content, Preferences& preferences,
+                                     QObject* parent = nullptr);
+    // The panel of `session`, on its preferences, showing the ready text
+    // until the panel's own bars exist.
+    explicit FloatingPanelController(SessionManager& session, QObject* parent = nullptr);
+    ~FloatingPanelController() override;
+
+    // Shows the panel where it was last placed, without activating it.
+    void show();
+    // Takes the panel off the screen.
+    void hide();
+
+    // The panel window; null when there is none.
+    QWidget* panel() const { return m_panel.get(); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildPanel(std::unique_ptr<QWidget> content);
+    int fittingWidth() const;
+    // Takes the content's width, keeping the left and top edges.
+    void fitWidth();
+    // A drag by the user: moves the panel and stores where it went.
+    void dragTo(const QPoint& globalPointer);
+
+    Preferences& m_preferences;
+    std::unique_ptr<QWidget> m_panel;
+    QWidget* m_content = nullptr;
+    // Where the panel's top-left corner belongs: where it was placed or
+    // dragged to. Qt's own idea can be wrong: under openbox Qt often takes a
+    // newly mapped panel to be at (0, 0), having read the position while the
+    // window manager's frame was still there, and nothing corrects it. Every
+    // change of the panel's geometry starts from this instead.
+    QPoint m_position;
+    // Where in the panel the pointer grabbed it, while a drag lasts.
+    std::optional<QPoint> m_grabOffset;
+};

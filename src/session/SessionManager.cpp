@@ -1,0 +1,500 @@
+#include "session/SessionManager.h"
+
+#include <QFileInfo>
+#include <QSet>
+#include <QTimer>
+
+#include "platform/Accessibility.h"
+#include "platform/AlertPresenter.h"
+#include "platform/DesktopWindows.h"
+#include "platform/Graphemes.h"
+#include "platform/HotkeyBackend.h"
+#include "platform/KeySynthesizer.h"
+#include "platform/PermissionProvider.h"
+#include "platform/Preferences.h"
+#include "platform/qt/MessageBoxAlertPresenter.h"
+#include "session/FloatingPanelController.h"
+#include "session/HotkeyManager.h"
+#include "store/DatabaseManager.h"
+#include "store/LocaleManager.h"
+#include "store/Logger.h"
+#include "store/RecordId.h"
+#include "store/RecordingFileManager.h"
+#include "store/Slice.h"
+#include "sync/SyncManager.h"
+#include "transcription/PostProcessor.h"
+#include "transcription/ProviderFactory.h"
+
+QString toText(SessionState state)
+{
+    switch (state) {
+    case SessionState::idle: return QStringLiteral("idle");
+    case SessionState::recording: return QStringLiteral("recording");
+    case SessionState::paused: return QStringLiteral("paused");
+    case SessionState::processing: return QStringLiteral("processing");
+    case SessionState::confirming: return QStringLiteral("confirming");
+    }
+    return {};
+}
+
+SessionPlatform SessionPlatform::linuxDesktop()
+{
+    SessionPlatform platform;
+    platform.audioCapture = [] { return AudioCapture::createDefault(); };
+    platform.audioFileWriter = [] { return AudioFileWriter::createDefault(); };
+    platform.hotkeys = HotkeyBackend::createDefault();
+    platform.windows = DesktopWindows::createDefault();
+    platform.accessibility = Accessibility::createDefault();
+    platform.keys = KeySynthesizer::createDefault();
+    platform.permissions = PermissionProvider::createDefault();
+    platform.alerts = std::make_unique<MessageBoxAlertPresenter>();
+    platform.floatingPanel = [](SessionManager& session) {
+        return std::make_unique<FloatingPanelController>(session);
+    };
+    return platform;
+}
+
+SessionManager::SessionManager(Preferences& preferences, SessionPlatform platform, QObject* parent)
+    : QObject(parent), m_preferences(preferences)
+{
+    buildComponents(platform);
+    setupHotkey();
+    setupAudioRecorderCallbacks();
+    performStartupChecks();
+    forwardChanges();
+    schedulePermissionStep(platform.startupTiming.permissionStep);
+    enforceLocalMode();
+    schedulePanelStep(platform.startupTiming.panelStep);
+    m_logger->info(QStringLiteral("App: initialization complete, deviceId: ") + deviceId()
+                   + QStringLiteral(", userId: ") + currentUserId());
+}
+
+SessionManager::~SessionManager() = default;
+
+void SessionManager::buildComponents(SessionPlatform& platform)
+{
+    m_fileManager = std::make_unique<RecordingFileManager>();
+    m_logger = std::make_unique<Logger>(m_fileManager->logsDirectory());
+    m_db = std::make_unique<DatabaseManager>(m_fileManager->baseDirectory());
+    m_syncManager = std::make_unique<SyncManager>(*m_db, *m_logger);
+    m_audioRecorder = std::make_unique<AudioRecorder>(*m_fileManager, *m_db, *m_logger,
+                                                      platform.audioCapture,
+                                                      platform.audioFileWriter,
+                                                      platform.recorderTiming);
+    m_hotkeyManager = std::make_unique<HotkeyManager>(*m_logger, std::move(platform.hotkeys));
+    m_textInjector = std::make_unique<TextInjector>(
+        *m_logger, std::move(platform.windows), std::move(platform.accessibility),
+        std::move(platform.keys), platform.injectorTiming);
+    m_permissionManager = std::make_unique<PermissionManager>(
+        *m_logger, std::move(platform.permissions), platform.permissionTiming);
+
+    Preferences& prefs = m_preferences;
+    DatabaseManager& db = *m_db;
+    PostProcessor::Readers readers{
+        .apiKeyProvider = [&prefs] { return prefs.apiKey(); },
+        .deepSeekApiKeyProvider = [&prefs] { return prefs.deepSeekApiKey(); },
+        .modelProvider = [&prefs] { return prefs.postProcessModel(); },
+        .systemPromptProvider = [&prefs] { return prefs.postProcessPrompt(); },
+        .glossaryProvider = [&prefs, &db] {
+            return db.fetchGlossaryPrompt(prefs.currentUserId()).value_or(QString());
+        },
+    };
+    m_postProcessor = std::make_unique<PostProcessor>(readers, *m_logger, platform.httpTiming);
+    m_orchestrator = std::make_unique<TranscriptionOrchestrator>(
+        makeProviderFactory(m_preferences, m_logger.get(), platform.httpTiming), *m_postProcessor,
+        *m_db, *m_fileManager, *m_logger, platform.orchestratorTiming);
+
+    m_alerts = std::move(platform.alerts);
+    m_makeFloatingPanel = std::move(platform.floatingPanel);
+}
+
+// ---- start-up ----
+
+void SessionManager::setupHotkey()
+{
+    QPointer<SessionManager> self(this);
+    // The manager runs the handler in a task of its own on the main thread and
+    // logs any warning or failure itself.
+    m_hotkeyManager->registerHotkey(shortcut(), [self] {
+        if (self)
+            self->toggleRecording();
+    });
+}
+
+void SessionManager::setupAudioRecorderCallbacks()
+{
+    QPointer<SessionManager> self(this);
+    m_audioRecorder->onSliceReady = [self](const Slice& slice) {
+        if (self)
+            self->m_orchestrator->onSliceReady(slice);
+    };
+}
+
+void SessionManager::performStartupChecks()
+{
+    const auto interrupted = m_db->fetchRecordingsWithStatus(
+        {RecordingStatus::recording, RecordingStatus::paused}, std::nullopt);
+    if (!interrupted.isEmpty())
+        m_logger->info(QStringLiteral("SessionManager: found %1 interrupted recording(s)")
+                           .arg(interrupted.size()));
+    // Queued before any hot-key press can be handled, after this constructor.
+    QTimer::singleShot(0, this, [this] { performAsyncStartupChecks(); });
+}
+
+void SessionManager::performAsyncStartupChecks()
+{
+    for (Recording recording : m_db->fetchRecordingsWithStatus(
+             {RecordingStatus::recording, RecordingStatus::paused}, std::nullopt)) {
+        const QList<Slice> slices = m_db->fetchSlices(recording.id, false);
+        const RecordingStatus status = deduceRecordingStatus(recording, slices);
+        if (status == recording.status)
+            continue;
+        m_logger->info(QStringLiteral("Consistency: recording %1 status corrected: %2 \u2192 %3")
+                           .arg(recording.id, toText(recording.status), toText(status)));
+        recording.status = status;
+        recording.updatedAt = QDateTime::currentDateTimeUtc();
+        m_db->updateRecording(recording);
+    }
+
+    const QStringList listed = m_fileManager->listAllRecordingFiles();
+    const QSet<QString> files(listed.begin(), listed.end());
+    for (const Recording& recording : m_db->fetchAllRecordings(std::nullopt, false)) {
+        for (Slice slice : m_db->fetchSlices(recording.id, false)) {
+            const SliceStatus expected = slice.rawText ? SliceStatus::completed
+                : files.contains(slice.filename)       ? SliceStatus::pending
+                                                       : SliceStatus::lost;
+            if (slice.status == expected)
+                continue;
+            slice.status = expected;   // its updatedAt stays as it was
+            m_db->updateSlice(slice);
+        }
+    }
+
+    if (RecordingFileManager::reachesDiskWarningThreshold(m_fileManager->recordingsDirectorySize()))
+        m_logger->warning(QStringLiteral("SessionManager: recordings directory exceeds 10GB"));
+    m_fileManager->cleanOldLogs();
+}
+
+RecordingStatus SessionManager::deduceRecordingStatus(const Recording& recording,
+                                                      const QList<Slice>& slices) const
+{
+    if (recording.rawText)
+        return recording.cleanedText ? RecordingStatus::completed : RecordingStatus::transcribed;
+    const bool allTranscribed = std::all_of(slices.begin(), slices.end(),
+                                            [](const Slice& s) { return s.rawText.has_value(); });
+    if (!slices.isEmpty() && allTranscribed)
+        return RecordingStatus::transcribed;
+    for (const Slice& slice : slices) {
+        const auto path = m_fileManager->sliceFilePath(slice.filename);
+        if (path && QFileInfo::exists(*path))
+            return RecordingStatus::recorded;
+    }
+    return RecordingStatus::failed;
+}
+
+void SessionManager::forwardChanges()
+{
+    auto announce = [this] { emit changed(); };
+    connect(m_audioRecorder.get(), &AudioRecorder::elapsedTimeChanged, this, announce);
+    connect(m_logger.get(), &Logger::entriesChanged, this, announce);
+    connect(m_orchestrator.get(), &TranscriptionOrchestrator::progressChanged, this, announce);
+    connect(m_permissionManager.get(), &PermissionManager::microphoneGrantedChanged, this, announce);
+    connect(m_permissionManager.get(), &PermissionManager::accessibilityGrantedChanged, this,
+            announce);
+    connect(m_syncManager.get(), &SyncManager::stateChanged, this, announce);
+}
+
+void SessionManager::schedulePermissionStep(std::chrono::milliseconds delay)
+{
+    QTimer::singleShot(delay, this, [this] { m_permissionManager->startMonitoring(); });
+}
+
+void SessionManager::schedulePanelStep(std::chrono::milliseconds delay)
+{
+    QTimer::singleShot(delay, this, [this] {
+        if (!m_makeFloatingPanel)
+            return;
+        m_floatingPanel = m_makeFloatingPanel(*this);
+        if (m_floatingPanel && m_preferences.showFloatingPanel())
+            m_floatingPanel->show();
+    });
+}
+
+void SessionManager::enforceLocalMode()
+{
+    // Account sync is not part of this build, so an account left current by
+    // hand or by an older settings file goes back to local data.
+    if (currentUserId() == QLatin1String(Preferences::kLocalUserId))
+        return;
+    m_logger->info(QStringLiteral("SessionManager: sync disabled, forcing local mode"));
+    m_preferences.setValue(PrefKey::currentUserId, QString::fromLatin1(Preferences::kLocalUserId));
+}
+
+// ---- published values ----
+
+QString SessionManager::shortcut() const { return m_preferences.shortcut(); }
+
+QString SessionManager::currentUserId() const { return m_preferences.currentUserId(); }
+
+QString SessionManager::deviceId()
+{
+    if (m_deviceId)
+        return *m_deviceId;
+    QString id = m_preferences.text(PrefKey::deviceId);
+    if (id.isEmpty()) {
+        id = newRecordId();
+        m_preferences.setValue(PrefKey::deviceId, id);
+        m_logger->info(QStringLiteral("DeviceId: generated new: ") + id);
+    }
+    m_deviceId = id;
+    return id;
+}
+
+void SessionManager::setState(SessionState state)
+{
+    if (m_state == state)
+        return;
+    m_state = state;
+    emit stateChanged();
+}
+
+void SessionManager::setErrorMessage(std::optional<QString> message)
+{
+    m_errorMessage = std::move(message);
+    emit changed();
+}
+
+void SessionManager::updateCurrentRecording(const std::function<void(Recording&)>& change)
+{
+    if (!m_currentRecording)
+        return;
+    change(*m_currentRecording);
+    m_currentRecording->updatedAt = QDateTime::currentDateTimeUtc();
+    m_db->updateRecording(*m_currentRecording);
+}
+
+// ---- the dictation ----
+
+void SessionManager::toggleRecording()
+{
+    switch (m_state) {
+    case SessionState::idle:
+        startRecording();
+        return;
+    case SessionState::recording:
+    case SessionState::paused:
+        stopRecording();
+        return;
+    case SessionState::processing:
+    case SessionState::confirming:
+        m_logger->warning(QStringLiteral("SessionManager: ignored toggle, currently ")
+                          + toText(m_state));
+        return;
+    }
+}
+
+void SessionManager::startRecording()
+{
+    if (m_state != SessionState::idle)
+        return;
+    if (!m_permissionManager->microphoneGranted()) {
+        showPermissionAlert(LocaleManager::localized("alert.micTitle"),
+                            LocaleManager::localized("alert.micMessage"),
+                            [this] { m_permissionManager->openMicrophoneSettings(); });
+        return;
+    }
+    if (!m_permissionManager->accessibilityGranted()) {
+        showPermissionAlert(LocaleManager::localized("alert.accTitle"),
+                            LocaleManager::localized("alert.accMessage"),
+                            [this] { m_permissionManager->openAccessibilitySettings(); });
+        return;
+    }
+    m_textInjector->captureTarget();
+
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    Recording recording;
+    recording.id = newRecordId();
+    recording.userId = currentUserId();
+    recording.createdAt = now;
+    recording.updatedAt = now;
+    recording.status = RecordingStatus::recording;
+    recording.deviceId = deviceId();
+    m_db->insertRecording(recording);
+    m_currentRecording = recording;
+    emit changed();
+
+    m_audioRecorder->sliceDuration = m_preferences.sliceDuration();
+    if (const auto failure = m_audioRecorder->start(recording.id, currentUserId())) {
+        m_logger->error(QStringLiteral("SessionManager: failed to start recording: ") + *failure);
+        setErrorMessage(QStringLiteral("Failed to start recording: ") + *failure);
+        return;
+    }
+    setState(SessionState::recording);
+    m_logger->info(QStringLiteral("SessionManager: state idle \u2192 recording"));
+}
+
+void SessionManager::pauseRecording()
+{
+    if (m_state != SessionState::recording)
+        return;
+    m_audioRecorder->pause();
+    updateCurrentRecording([](Recording& r) { r.status = RecordingStatus::paused; });
+    setState(SessionState::paused);
+    m_logger->info(QStringLiteral("SessionManager: state recording \u2192 paused"));
+}
+
+void SessionManager::resumeRecording()
+{
+    if (m_state != SessionState::paused)
+        return;
+    updateCurrentRecording([](Recording& r) { r.status = RecordingStatus::recording; });
+    if (const auto failure = m_audioRecorder->resume()) {
+        m_logger->error(QStringLiteral("SessionManager: failed to resume: ") + *failure);
+        setErrorMessage(QStringLiteral("Failed to resume recording"));
+        return;
+    }
+    setState(SessionState::recording);
+    m_logger->info(QStringLiteral("SessionManager: state paused \u2192 recording"));
+}
+
+void SessionManager::stopRecording()
+{
+    if (m_state != SessionState::recording && m_state != SessionState::paused)
+        return;
+    const double duration = m_audioRecorder->stop();
+    if (m_currentRecording) {
+        const int sliceCount = m_db->fetchSlices(m_currentRecording->id, false).size();
+        updateCurrentRecording([&](Recording& r) {
+            r.status = RecordingStatus::recorded;
+            r.duration = duration;
+            r.sliceCount = sliceCount;
+        });
+    }
+    setState(SessionState::processing);
+    m_logger->info(QStringLiteral("SessionManager: state \u2192 processing"));
+
+    if (m_processingTask)
+        m_processingTask->cancel();
+    CancelToken cancel;
+    m_processingTask = cancel;
+    process(cancel);
+}
+
+QCoro::Task<void> SessionManager::process(CancelToken cancel)
+{
+    if (!m_currentRecording)
+        co_return;
+    QPointer<SessionManager> self(this);
+    const Recording finished = co_await m_orchestrator->finalizeRecording(*m_currentRecording, cancel);
+    if (!self || cancel.isCancelled())
+        co_return;
+    m_processingTask.reset();
+    m_currentRecording = finished;
+
+    if (finished.status == RecordingStatus::completed && finished.cleanedText) {
+        const QString text = *finished.cleanedText;
+        if (text.trimmed().isEmpty()) {
+            // Nothing was said: there is nothing to insert.
+            m_logger->info(QStringLiteral("SessionManager: nothing was recognised, nothing to insert"));
+            resetToIdle();
+            co_return;
+        }
+        const int characters = Graphemes::count(text);
+        m_logger->info(QStringLiteral("SessionManager: transcription done, auto-injecting %1 chars")
+                           .arg(characters));
+        if (m_textInjector->inject(text)) {
+            m_logger->info(QStringLiteral("SessionManager: auto-inject succeeded"));
+            resetToIdle();
+            co_return;
+        }
+        m_logger->warning(QStringLiteral("SessionManager: auto-inject failed, entering confirming state"));
+        m_cleanedText = text;
+        m_characterCount = characters;
+        m_injectionTarget = m_textInjector->getCurrentTarget();
+        emit changed();
+        setState(SessionState::confirming);
+        co_return;
+    }
+
+    setErrorMessage(finished.error.value_or(QStringLiteral("Transcription failed")));
+    setState(SessionState::idle);
+    m_logger->info(QStringLiteral("SessionManager: state processing \u2192 idle (failed)"));
+}
+
+void SessionManager::cancelRecording()
+{
+    if (m_state != SessionState::recording && m_state != SessionState::paused)
+        return;
+    m_audioRecorder->stop();   // the last slice is still sealed and transcribed
+    updateCurrentRecording([](Recording& r) {
+        r.status = RecordingStatus::failed;
+        r.error = QStringLiteral("Cancelled by user");
+    });
+    resetToIdle();
+    m_logger->info(QStringLiteral("SessionManager: recording cancelled by user"));
+}
+
+void SessionManager::cancelProcessing()
+{
+    if (m_state != SessionState::processing)
+        return;
+    if (m_processingTask) {
+        m_processingTask->cancel();
+        m_processingTask.reset();
+    }
+    updateCurrentRecording([](Recording& r) { r.status = RecordingStatus::recorded; });
+    resetToIdle();
+    m_logger->info(
+        QStringLiteral("SessionManager: processing cancelled by user, recording preserved as 'recorded'"));
+}
+
+void SessionManager::injectText()
+{
+    if (m_state != SessionState::confirming || !m_cleanedText)
+        return;
+    const bool injected = m_textInjector->inject(*m_cleanedText);
+    resetToIdle();
+    if (!injected)
+        setErrorMessage(QStringLiteral("Failed to inject text. Try copying to clipboard instead."));
+}
+
+void SessionManager::copyText()
+{
+    if (!m_cleanedText)
+        return;
+    m_textInjector->copyToClipboard(*m_cleanedText);
+    resetToIdle();
+}
+
+void SessionManager::cancelInjection()
+{
+    m_logger->info(QStringLiteral("SessionManager: injection cancelled, text preserved in DB"));
+    resetToIdle();
+}
+
+void SessionManager::resetToIdle()
+{
+    setState(SessionState::idle);
+    m_cleanedText.reset();
+    m_injectionTarget.reset();
+    m_characterCount = 0;
+    m_currentRecording.reset();
+    m_errorMessage.reset();
+    m_textInjector->clearTargetApp();
+    emit changed();
+    m_logger->info(QStringLiteral("SessionManager: state \u2192 idle"));
+    m_syncManager->schedulePush(currentUserId());
+}
+
+void SessionManager::showPermissionAlert(const QString& title, const QString& message,
+                                         const std::function<void()>& onOpen)
+{
+    Alert alert{title, message, {}};
+    if (onOpen)
+        alert.buttons = {LocaleManager::localized("alert.openSettings"),
+                         LocaleManager::localized("accounts.cancel")};
+    else
+        alert.buttons = {LocaleManager::localized("alert.ok")};
+    if (m_alerts->run(alert) == 0 && onOpen)
+        onOpen();
+}

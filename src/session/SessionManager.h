@@ -1,0 +1,177 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <chrono>
+#include <memory>
+#include <optional>
+
+#include "platform/AudioCapture.h"
+#include "platform/AudioFileWriter.h"
+#include "platform/CancelToken.h"
+#include "session/AudioRecorder.h"
+#include "session/PermissionManager.h"
+#include "session/TextInjector.h"
+#include "store/Recording.h"
+#include "transcription/HttpTiming.h"
+#include "transcription/TranscriptionOrchestrator.h"
+
+class Accessibility;
+class AlertPresenter;
+class DatabaseManager;
+class DesktopWindows;
+class FloatingPanelController;
+class HotkeyBackend;
+class HotkeyManager;
+class KeySynthesizer;
+class Logger;
+class PermissionProvider;
+class PostProcessor;
+class Preferences;
+class RecordingFileManager;
+class SyncManager;
+
+enum class SessionState { idle, recording, paused, processing, confirming };
+
+// The state's name as log lines write it ("processing").
+QString toText(SessionState state);
+
+// The delays of the controller's start-up; tests shrink them.
+struct StartupTiming
+{
+    std::chrono::milliseconds panelStep = std::chrono::milliseconds(300);
+    std::chrono::milliseconds permissionStep = std::chrono::milliseconds(500);
+};
+
+// What the controller builds its components on: the desktop's backends and
+// every component's timing. linuxDesktop() gives the real ones; tests put
+// fakes and short waits in their place.
+struct SessionPlatform
+{
+    AudioCaptureFactory audioCapture;
+    AudioFileWriterFactory audioFileWriter;
+    std::unique_ptr<HotkeyBackend> hotkeys;
+    std::unique_ptr<DesktopWindows> windows;
+    std::unique_ptr<Accessibility> accessibility;
+    std::unique_ptr<KeySynthesizer> keys;
+    std::unique_ptr<PermissionProvider> permissions;
+    std::unique_ptr<AlertPresenter> alerts;
+    // Builds the floating panel of the start-up's panel step; none leaves
+    // the controller without a panel (a session with no display).
+    std::function<std::unique_ptr<FloatingPanelController>(class SessionManager&)> floatingPanel;
+
+    AudioRecorderTiming recorderTiming;
+    TextInjectorTiming injectorTiming;
+    PermissionTiming permissionTiming;
+    OrchestratorTiming orchestratorTiming;
+    HttpTiming httpTiming;
+    StartupTiming startupTiming;
+
+    static SessionPlatform linuxDesktop();
+};
+
+// The dictation controller: owns every dictation component, holds the
+// dictation state and drives one dictation from the hot key to the text in
+// the application that had focus. Main thread only; one per process.
+class SessionManager : public QObject
+{
+    Q_OBJECT
+public:
+    SessionManager(Preferences& preferences, SessionPlatform platform,
+                   QObject* parent = nullptr);
+    ~SessionManager() override;
+
+    // Published state.
+    SessionState state() const { return m_state; }
+    const std::optional<Recording>& currentRecording() const { return m_currentRecording; }
+    const std::optional<QString>& cleanedText() const { return m_cleanedText; }
+    const std::optional<InjectionTarget>& injectionTarget() const { return m_injectionTarget; }
+    int characterCount() const { return m_characterCount; }
+    const std::optional<QString>& errorMessage() const { return m_errorMessage; }
+    QString shortcut() const;
+    // This installation's id, made and stored on first use.
+    QString deviceId();
+
+    // The dictation operations (the hot key's toggle and the views' buttons).
+    void toggleRecording();
+    void pauseRecording();
+    void resumeRecording();
+    void stopRecording();
+    void cancelRecording();
+    void cancelProcessing();
+    void injectText();
+    void copyText();
+    void cancelInjection();
+
+    // The components, for the views.
+    Preferences& preferences() { return m_preferences; }
+    RecordingFileManager& fileManager() { return *m_fileManager; }
+    Logger& logger() { return *m_logger; }
+    DatabaseManager& database() { return *m_db; }
+    SyncManager& syncManager() { return *m_syncManager; }
+    AudioRecorder& audioRecorder() { return *m_audioRecorder; }
+    HotkeyManager& hotkeyManager() { return *m_hotkeyManager; }
+    TextInjector& textInjector() { return *m_textInjector; }
+    PermissionManager& permissionManager() { return *m_permissionManager; }
+    PostProcessor& postProcessor() { return *m_postProcessor; }
+    TranscriptionOrchestrator& orchestrator() { return *m_orchestrator; }
+    // None until the start-up's panel step has run.
+    FloatingPanelController* floatingPanel() { return m_floatingPanel.get(); }
+
+signals:
+    // The dictation state changed.
+    void stateChanged();
+    // Any other published value changed, the components' own included
+    // (the recorder's elapsed time among them, ten times a second).
+    void changed();
+
+private:
+    void buildComponents(SessionPlatform& platform);
+    void setupHotkey();
+    void setupAudioRecorderCallbacks();
+    void performStartupChecks();
+    void performAsyncStartupChecks();
+    RecordingStatus deduceRecordingStatus(const Recording& recording,
+                                          const QList<class Slice>& slices) const;
+    void forwardChanges();
+    void schedulePanelStep(std::chrono::milliseconds delay);
+    void schedulePermissionStep(std::chrono::milliseconds delay);
+    void enforceLocalMode();
+
+    void startRecording();
+    QCoro::Task<void> process(CancelToken cancel);
+    void resetToIdle();
+    void showPermissionAlert(const QString& title, const QString& message,
+                             const std::function<void()>& onOpen);
+
+    void setState(SessionState state);
+    void setErrorMessage(std::optional<QString> message);
+    void updateCurrentRecording(const std::function<void(Recording&)>& change);
+    QString currentUserId() const;
+
+    Preferences& m_preferences;
+
+    SessionState m_state = SessionState::idle;
+    std::optional<Recording> m_currentRecording;
+    std::optional<QString> m_cleanedText;
+    std::optional<InjectionTarget> m_injectionTarget;
+    int m_characterCount = 0;
+    std::optional<QString> m_errorMessage;
+    std::optional<QString> m_deviceId;
+    std::optional<CancelToken> m_processingTask;
+
+    std::unique_ptr<RecordingFileManager> m_fileManager;
+    std::unique_ptr<Logger> m_logger;
+    std::unique_ptr<DatabaseManager> m_db;
+    std::unique_ptr<SyncManager> m_syncManager;
+    std::unique_ptr<AudioRecorder> m_audioRecorder;
+    std::unique_ptr<HotkeyManager> m_hotkeyManager;
+    std::unique_ptr<TextInjector> m_textInjector;
+    std::unique_ptr<PermissionManager> m_permissionManager;
+    std::unique_ptr<PostProcessor> m_postProcessor;
+    std::unique_ptr<TranscriptionOrchestrator> m_orchestrator;
+    std::unique_ptr<AlertPresenter> m_alerts;
+    std::function<std::unique_ptr<FloatingPanelController>(SessionManager&)> m_makeFloatingPanel;
+    std::unique_ptr<FloatingPanelController> m_floatingPanel;
+};

@@ -1,0 +1,330 @@
+// The floating panel on the real X server of the test desktop, under openbox:
+// it never becomes the active window, not when shown and not when clicked,
+// floats above other windows, stays out of the taskbar, and follows a drag
+// of the pointer. The pointer is driven through XTest from a connection of
+// its own, as a user's mouse would be.
+#include <QDir>
+#include <QEvent>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QWidget>
+#include <cstdlib>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <memory>
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
+
+#include "desktop/PasteTargetProcess.h"
+#include "platform/Preferences.h"
+#include "platform/x11/X11Connection.h"
+#include "platform/x11/X11Window.h"
+#include "session/FloatingPanelController.h"
+#include "session/FloatingPanelPlaceholder.h"
+#include "store/LocaleManager.h"
+#include "support/EventLoop.h"
+#include "support/QStringPrinter.h"
+
+// Shows a point as "x,y" in failure messages.
+inline void PrintTo(const QPoint& point, std::ostream* out)
+{
+    *out << point.x() << ',' << point.y();
+}
+
+using testing::Contains;
+
+namespace {
+
+// The user's mouse: a client of its own that posts pointer events.
+class Mouse
+{
+public:
+    Mouse() : m_connection(xcb_connect(nullptr, nullptr))
+    {
+        m_root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
+    }
+    ~Mouse() { xcb_disconnect(m_connection); }
+
+    void moveTo(QPoint point) { post(XCB_MOTION_NOTIFY, 0, point); }
+    void press() { post(XCB_BUTTON_PRESS, 1); }
+    void release() { post(XCB_BUTTON_RELEASE, 1); }
+
+private:
+    void post(uint8_t type, uint8_t detail, QPoint point = {})
+    {
+        const xcb_window_t root = type == XCB_MOTION_NOTIFY ? m_root : xcb_window_t(XCB_WINDOW_NONE);
+        xcb_test_fake_input(m_connection, type, detail, XCB_CURRENT_TIME, root, int16_t(point.x()),
+                            int16_t(point.y()), 0);
+        // Round trip: the server has handled it.
+        std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
+    }
+
+    xcb_connection_t* m_connection;
+    xcb_window_t m_root = XCB_NONE;
+};
+
+// Counts the presses that reach the panel window.
+class PressCounter : public QObject
+{
+public:
+    int presses = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        // A press soon after the last click comes as a double click.
+        if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)
+            ++presses;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+class FloatingPanelDesktopTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        x = X11Connection::fromQt();
+        ASSERT_TRUE(x) << "needs an X display";
+        controller = std::make_unique<FloatingPanelController>(
+            std::make_unique<FloatingPanelPlaceholder>(locale), prefs);
+    }
+
+    QWidget& panel() { return *controller->panel(); }
+    xcb_window_t panelId() { return xcb_window_t(panel().winId()); }
+
+    xcb_window_t activeWindow() const
+    {
+        const auto active = X11Window::active(*x);
+        return active ? active->id() : xcb_window_t(XCB_WINDOW_NONE);
+    }
+    // The window the target process shows, once the window manager has made it active.
+    xcb_window_t startInFront(PasteTargetProcess& target)
+    {
+        if (!target.start())
+            return XCB_WINDOW_NONE;
+        waitUntil([&] {
+            const auto active = X11Window::active(*x);
+            return active && active->pid() == target.pid();
+        });
+        return activeWindow();
+    }
+
+    // Managed windows, bottom of the stack first.
+    QList<xcb_window_t> stacking() const
+    {
+        QList<xcb_window_t> ids;
+        for (const X11Window& window : X11Window::clients(*x))
+            ids.append(window.id());
+        return ids;
+    }
+
+    // Shows the panel and waits until the window manager has mapped it.
+    bool showPanel()
+    {
+        controller->show();
+        return waitUntil([&] { return stacking().contains(panelId()) && isViewable(panelId()); });
+    }
+
+    bool isViewable(xcb_window_t window) const
+    {
+        xcb_get_window_attributes_reply_t* reply = xcb_get_window_attributes_reply(
+            x->get(), xcb_get_window_attributes(x->get(), window), nullptr);
+        const bool viewable = reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
+        std::free(reply);
+        return viewable;
+    }
+
+    // Where the X server has the panel's top-left corner.
+    QPoint serverPosition()
+    {
+        xcb_translate_coordinates_reply_t* reply = xcb_translate_coordinates_reply(
+            x->get(), xcb_translate_coordinates(x->get(), panelId(), x->root(), 0, 0), nullptr);
+        const QPoint position = reply ? QPoint(reply->dst_x, reply->dst_y) : QPoint(-1, -1);
+        std::free(reply);
+        return position;
+    }
+
+    int serverWidth()
+    {
+        xcb_get_geometry_reply_t* reply =
+            xcb_get_geometry_reply(x->get(), xcb_get_geometry(x->get(), panelId()), nullptr);
+        const int width = reply ? reply->width : -1;
+        std::free(reply);
+        return width;
+    }
+
+    // The names of the atoms in a property of the panel.
+    QStringList atomNames(const char* property)
+    {
+        xcb_get_property_reply_t* reply = xcb_get_property_reply(
+            x->get(),
+            xcb_get_property(x->get(), false, panelId(), x->atom(property), XCB_ATOM_ATOM, 0, 64),
+            nullptr);
+        QStringList names;
+        if (reply) {
+            const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply));
+            for (int i = 0; i < xcb_get_property_value_length(reply) / 4; ++i)
+                names << atomName(atoms[i]);
+        }
+        std::free(reply);
+        return names;
+    }
+
+    QString atomName(xcb_atom_t atom)
+    {
+        xcb_get_atom_name_reply_t* reply =
+            xcb_get_atom_name_reply(x->get(), xcb_get_atom_name(x->get(), atom), nullptr);
+        const QString name = reply ? QString::fromLatin1(xcb_get_atom_name_name(reply),
+                                                         xcb_get_atom_name_name_length(reply))
+                                   : QString();
+        std::free(reply);
+        return name;
+    }
+
+    std::optional<X11Connection> x;
+    QTemporaryDir dir;
+    Preferences prefs{dir.filePath("prefs.conf")};
+    LocaleManager locale{prefs, QStringLiteral("en")};
+    std::unique_ptr<FloatingPanelController> controller;
+    Mouse mouse;
+};
+
+}  // namespace
+
+TEST_F(FloatingPanelDesktopTest, ShowingThePanelLeavesTheActiveWindowActive)
+{
+    PasteTargetProcess target;
+    const xcb_window_t front = startInFront(target);
+    ASSERT_NE(front, XCB_WINDOW_NONE);
+
+    ASSERT_TRUE(showPanel());
+    spinFor(300);   // time for the window manager to change its mind
+
+    EXPECT_EQ(activeWindow(), front);
+    EXPECT_FALSE(panel().isActiveWindow());
+    // Placed as built: centred, 80 px above the bottom of the 1280x1024 screen.
+    EXPECT_EQ(serverPosition(), QPoint((1280 - panel().width()) / 2, 1024 - 80 - 44));
+}
+
+TEST_F(FloatingPanelDesktopTest, ClickingThePanelLeavesTheActiveWindowActive)
+{
+    PasteTargetProcess target;
+    const xcb_window_t front = startInFront(target);
+    ASSERT_NE(front, XCB_WINDOW_NONE);
+    ASSERT_TRUE(showPanel());
+    const QPoint placed = serverPosition();
+    PressCounter counter;
+    panel().installEventFilter(&counter);
+
+    for (int click = 1; click <= 2; ++click) {
+        mouse.moveTo(placed + QPoint(panel().width() / 2, 22));
+        mouse.press();
+        mouse.release();
+        ASSERT_TRUE(waitUntil([&] { return counter.presses == click; })) << "the click missed the panel";
+        spinFor(300);
+        EXPECT_EQ(activeWindow(), front) << "after click " << click;
+    }
+    EXPECT_FALSE(panel().isActiveWindow());
+    EXPECT_EQ(serverPosition(), placed) << "a click without motion moved it";
+    EXPECT_FALSE(prefs.contains(PrefKey::floatingPanelX));
+}
+
+TEST_F(FloatingPanelDesktopTest, DraggingThePanelMovesItAndStoresWhereItWent)
+{
+    PasteTargetProcess target;
+    const xcb_window_t front = startInFront(target);
+    ASSERT_NE(front, XCB_WINDOW_NONE);
+    ASSERT_TRUE(showPanel());
+    const QPoint start = serverPosition();
+    const QPoint grab = start + QPoint(20, 20);
+    const QPoint by(-300, -400);
+
+    // A click first, so that the drag's press comes as a double click.
+    mouse.moveTo(grab);
+    mouse.press();
+    mouse.release();
+    mouse.press();
+    for (int step = 1; step <= 10; ++step) {
+        mouse.moveTo(grab + by * step / 10);
+        spinFor(10);
+    }
+    mouse.release();
+
+    const QPoint end = start + by;
+    EXPECT_TRUE(waitUntil([&] { return serverPosition() == end; }));
+    EXPECT_EQ(serverPosition(), end);
+    EXPECT_EQ(prefs.floatingPanelX(), end.x());
+    EXPECT_EQ(prefs.floatingPanelY(), end.y());
+    EXPECT_EQ(activeWindow(), front);
+
+    // The next launch puts it there.
+    controller = std::make_unique<FloatingPanelController>(
+        std::make_unique<FloatingPanelPlaceholder>(locale), prefs);
+    ASSERT_TRUE(showPanel());
+    EXPECT_TRUE(waitUntil([&] { return serverPosition() == end; }));
+}
+
+// In most runs Qt loses track of where openbox put the panel and believes it
+// is at (0, 0); growing the panel must not move it there.
+TEST_F(FloatingPanelDesktopTest, ANewWidthKeepsThePanelWhereItIs)
+{
+    // Tables of our own: the second language's ready text is long.
+    QDir(dir.path()).mkpath("tables");
+    const std::pair<const char*, const char*> tables[] = {{"en", "Ready"},
+                                                          {"zh-Hans", "Ready, ready, ready"}};
+    for (const auto& [language, text] : tables) {
+        QFile table(dir.filePath("tables/%1.json").arg(language));
+        ASSERT_TRUE(table.open(QIODevice::WriteOnly));
+        table.write(QStringLiteral(R"({"float.ready": "%1"})").arg(text).toUtf8());
+    }
+    LocaleManager languages(prefs, QStringLiteral("en"), dir.filePath("tables"));
+    controller = std::make_unique<FloatingPanelController>(
+        std::make_unique<FloatingPanelPlaceholder>(languages), prefs);
+    ASSERT_TRUE(showPanel());
+    spinFor(100);   // until the window manager is done with it
+    const QPoint placed = serverPosition();
+    const int width = serverWidth();
+
+    languages.setLanguage(LocaleManager::kSimplifiedChinese);
+    ASSERT_TRUE(waitUntil([&] { return serverWidth() > width; })) << "width " << serverWidth();
+    spinFor(100);
+
+    EXPECT_EQ(serverPosition(), placed);
+}
+
+TEST_F(FloatingPanelDesktopTest, FloatsAboveWindowsActivatedLaterAndStaysOutOfTheTaskbar)
+{
+    ASSERT_TRUE(showPanel());
+
+    // A window that opens later comes to the front, active, but below the panel.
+    PasteTargetProcess later;
+    const xcb_window_t front = startInFront(later);
+    ASSERT_NE(front, XCB_WINDOW_NONE);
+    spinFor(100);
+
+    const QList<xcb_window_t> stack = stacking();
+    EXPECT_GT(stack.indexOf(panelId()), stack.indexOf(front));
+    const QStringList states = atomNames("_NET_WM_STATE");
+    EXPECT_THAT(states, Contains("_NET_WM_STATE_ABOVE"));
+    EXPECT_THAT(states, Contains("_NET_WM_STATE_SKIP_TASKBAR"));
+    EXPECT_THAT(states, Contains("_NET_WM_STATE_SKIP_PAGER"));
+}
+
+TEST_F(FloatingPanelDesktopTest, HiddenAndShownAgainItKeepsItsPlaceAndItsHints)
+{
+    ASSERT_TRUE(showPanel());
+    spinFor(100);
+    const QPoint placed = serverPosition();
+
+    controller->hide();
+    ASSERT_TRUE(waitUntil([&] { return !isViewable(panelId()) && !stacking().contains(panelId()); }))
+        << "the window manager still has it";
+    ASSERT_TRUE(showPanel());
+    spinFor(100);
+
+    EXPECT_EQ(serverPosition(), placed);
+    const QStringList states = atomNames("_NET_WM_STATE");
+    EXPECT_THAT(states, Contains("_NET_WM_STATE_SKIP_TASKBAR"));
+    EXPECT_THAT(states, Contains("_NET_WM_STATE_ABOVE"));
+}

@@ -1,7 +1,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build test clean
+.PHONY: deps configure build test run clean
 
 deps:
 	@bash scripts/install-deps
@@ -16,6 +16,12 @@ build: configure
 # accessibility bus); unit tests still use the offscreen platform.
 test: build
 	@scripts/desktop-session sh -c 'cd $(BUILD) && ctest --output-on-failure --parallel $(JOBS)'
+
+# Starts Talvex on your desktop; without a display (a server, CI) it runs in
+# the private headless desktop of scripts/desktop-session instead.
+run: build
+	@if [ -n "$${DISPLAY:-}" ]; then $(BUILD)/src/talvex; \
+	 else scripts/desktop-session $(BUILD)/src/talvex; fi
 
 clean:
 	@rm -rf $(BUILD)

@@ -37,6 +37,11 @@ QString toText(SessionState state)
     return {};
 }
 
+SessionPlatform::SessionPlatform() = default;
+SessionPlatform::SessionPlatform(SessionPlatform&&) noexcept = default;
+SessionPlatform& SessionPlatform::operator=(SessionPlatform&&) noexcept = default;
+SessionPlatform::~SessionPlatform() = default;
+
 SessionPlatform SessionPlatform::linuxDesktop()
 {
     SessionPlatform platform;

@@ -49,6 +49,11 @@ struct StartupTiming
 // fakes and short waits in their place.
 struct SessionPlatform
 {
+    SessionPlatform();
+    SessionPlatform(SessionPlatform&&) noexcept;
+    SessionPlatform& operator=(SessionPlatform&&) noexcept;
+    ~SessionPlatform();
+
     AudioCaptureFactory audioCapture;
     AudioFileWriterFactory audioFileWriter;
     std::unique_ptr<HotkeyBackend> hotkeys;

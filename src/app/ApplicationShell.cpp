@@ -1,0 +1,104 @@
+#include "app/ApplicationShell.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QIcon>
+#include <QKeySequence>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include "platform/Preferences.h"
+#include "platform/Updater.h"
+#include "session/FloatingPanelController.h"
+#include "session/SessionManager.h"
+#include "store/LocaleManager.h"
+#include "store/Logger.h"
+#include "ui/MainWindow.h"
+
+ApplicationShell::ApplicationShell(SessionManager& session, Updater& updater,
+                                   AlertPresenter& alerts, QObject* parent)
+    : QObject(parent)
+    , m_session(session)
+    , m_updater(updater)
+    , m_alerts(alerts)
+    , m_mainWindow(std::make_unique<MainWindow>(session))
+    , m_menu(std::make_unique<QMenu>())
+    , m_tray(new QSystemTrayIcon(this))
+{
+    m_settings = m_menu->addAction(QString(), this, &ApplicationShell::showMainWindow);
+    m_settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    m_floatingPanel = m_menu->addAction(QString(), this, &ApplicationShell::toggleFloatingPanel);
+    m_checkUpdate = m_menu->addAction(QString(), this, [this] { m_updater.checkAndPresent(m_alerts); });
+    m_menu->addSeparator();
+    m_quit = m_menu->addAction(QString(), qApp, &QCoreApplication::quit);
+    m_quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+
+    // Texts are looked up each time the menu is built.
+    connect(m_menu.get(), &QMenu::aboutToShow, this, &ApplicationShell::retranslateMenu);
+    connect(&m_session.preferences(), &Preferences::changed, this, &ApplicationShell::retranslateMenu);
+    connect(&LocaleManager::shared(), &LocaleManager::languageChanged, this,
+            &ApplicationShell::retranslateMenu);
+    connect(&m_session, &SessionManager::stateChanged, this, &ApplicationShell::updateStateIcon);
+    retranslateMenu();
+    updateStateIcon();
+    m_tray->setContextMenu(m_menu.get());
+    m_tray->setToolTip(QStringLiteral("Talvex"));
+}
+
+ApplicationShell::~ApplicationShell() = default;
+
+void ApplicationShell::start()
+{
+    m_mainWindow->show();
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        // Without a tray the window is the only way in: keep it.
+        m_session.logger().warning(
+            QStringLiteral("App: no system tray available, keeping the main window open"));
+        return;
+    }
+    m_tray->show();
+    QTimer::singleShot(kHideMainWindowDelayMs, m_mainWindow.get(), &QWidget::hide);
+}
+
+void ApplicationShell::showMainWindow()
+{
+    m_mainWindow->show();
+    m_mainWindow->raise();
+    m_mainWindow->activateWindow();
+}
+
+QString ApplicationShell::stateIconPath() const
+{
+    switch (m_session.state()) {
+    case SessionState::idle: return QStringLiteral(":/icons/tray-idle.svg");
+    case SessionState::recording: return QStringLiteral(":/icons/tray-recording.svg");
+    case SessionState::paused: return QStringLiteral(":/icons/tray-paused.svg");
+    case SessionState::processing:
+    case SessionState::confirming: return QStringLiteral(":/icons/tray-processing.svg");
+    }
+    return {};
+}
+
+void ApplicationShell::updateStateIcon()
+{
+    m_tray->setIcon(QIcon(stateIconPath()));
+}
+
+void ApplicationShell::retranslateMenu()
+{
+    m_settings->setText(LocaleManager::localized("menu.settings"));
+    m_floatingPanel->setText(LocaleManager::localized(
+        m_session.preferences().showFloatingPanel() ? "menu.hideFloating" : "menu.showFloating"));
+    m_checkUpdate->setText(LocaleManager::localized("menu.checkUpdate"));
+    m_quit->setText(LocaleManager::localized("menu.quit"));
+}
+
+void ApplicationShell::toggleFloatingPanel()
+{
+    Preferences& prefs = m_session.preferences();
+    const bool show = !prefs.showFloatingPanel();
+    prefs.setValue(PrefKey::showFloatingPanel, show);
+    if (FloatingPanelController* panel = m_session.floatingPanel())
+        show ? panel->show() : panel->hide();
+}

@@ -1,0 +1,127 @@
+#include <QAction>
+#include <QKeySequence>
+#include <QMenu>
+#include <gtest/gtest.h>
+
+#include "app/ApplicationShell.h"
+#include "platform/Preferences.h"
+#include "platform/Updater.h"
+#include "session/FloatingPanelController.h"
+#include "session/SessionManager.h"
+#include "store/LocaleManager.h"
+#include "store/Logger.h"
+#include "support/EventLoop.h"
+#include "support/FakeAccessibility.h"
+#include "support/FakeAlertPresenter.h"
+#include "support/FakeDesktopWindows.h"
+#include "support/FakeHotkeyBackend.h"
+#include "support/FakeKeySynthesizer.h"
+#include "support/FakePermissionProvider.h"
+#include "support/MemoryAudioFileWriter.h"
+#include "support/TempHome.h"
+#include "support/ToneCapture.h"
+#include "ui/MainWindow.h"
+
+using namespace std::chrono_literals;
+
+// The shell around a controller built on the test doubles, with both
+// permissions present so that the hot key starts a recording.
+class ApplicationShellTest : public testing::Test
+{
+protected:
+    ApplicationShellTest()
+    {
+        LocaleManager::shared().setLanguage(LocaleManager::kEnglish);
+        SessionPlatform platform;
+        platform.audioCapture = [] { return std::make_unique<ToneCapture>(); };
+        platform.audioFileWriter = MemoryAudioFileWriter::factory(writes);
+        auto hotkeys = std::make_unique<FakeHotkeyBackend>();
+        hotkey = hotkeys.get();
+        platform.hotkeys = std::move(hotkeys);
+        platform.windows = std::make_unique<FakeDesktopWindows>();
+        platform.accessibility = std::make_unique<FakeAccessibility>();
+        platform.keys = std::make_unique<FakeKeySynthesizer>();
+        auto permissions = std::make_unique<FakePermissionProvider>();
+        permissions->authorization = MicrophoneAuthorization::authorized;
+        permissions->trusted = true;
+        platform.permissions = std::move(permissions);
+        platform.alerts = std::make_unique<FakeAlertPresenter>();
+        platform.floatingPanel = [](SessionManager& s) {
+            return std::make_unique<FloatingPanelController>(s);
+        };
+        platform.startupTiming = {.panelStep = 1ms, .permissionStep = 2ms};
+        platform.orchestratorTiming = {.retryWaitUnit = 1ms, .pollInterval = 5ms};
+        session = std::make_unique<SessionManager>(prefs, std::move(platform));
+        shell = std::make_unique<ApplicationShell>(*session, updater, alerts);
+        waitUntil([&] { return session->floatingPanel() && session->permissionManager().accessibilityGranted(); });
+    }
+
+    QStringList menuTexts()
+    {
+        emit shell->menu().aboutToShow();
+        QStringList texts;
+        for (QAction* action : shell->menu().actions())
+            texts << (action->isSeparator() ? QStringLiteral("---") : action->text());
+        return texts;
+    }
+
+    TempHome home;
+    Preferences prefs{home.configHome() + "/Talvex/Talvex.conf"};
+    std::shared_ptr<MemoryAudioFileWriter::Log> writes = std::make_shared<MemoryAudioFileWriter::Log>();
+    FakeHotkeyBackend* hotkey = nullptr;
+    FakeAlertPresenter alerts;
+    Updater updater{[](const QString& key) { return key; }};
+    std::unique_ptr<SessionManager> session;
+    std::unique_ptr<ApplicationShell> shell;
+};
+
+TEST_F(ApplicationShellTest, MenuItemsInOrderWithTheirShortcuts)
+{
+    EXPECT_EQ(menuTexts(), (QStringList{"Settings…", "Hide Floating Panel", "Check for Updates…",
+                                        "---", "Quit Talvex"}));
+    const QList<QAction*> actions = shell->menu().actions();
+    EXPECT_EQ(actions[0]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    EXPECT_EQ(actions[4]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+}
+
+TEST_F(ApplicationShellTest, FloatingPanelItemTogglesTheSettingAndThePanel)
+{
+    ASSERT_TRUE(waitUntil([&] { return session->floatingPanel()->panel()->isVisible(); }));
+    shell->menu().actions()[1]->trigger();
+    EXPECT_FALSE(prefs.showFloatingPanel());
+    EXPECT_FALSE(session->floatingPanel()->panel()->isVisible());
+    EXPECT_EQ(menuTexts()[1], "Show Floating Panel");
+
+    shell->menu().actions()[1]->trigger();
+    EXPECT_TRUE(prefs.showFloatingPanel());
+    EXPECT_TRUE(session->floatingPanel()->panel()->isVisible());
+    EXPECT_EQ(menuTexts()[1], "Hide Floating Panel");
+}
+
+TEST_F(ApplicationShellTest, TrayIconFollowsTheDictationState)
+{
+    EXPECT_EQ(shell->stateIconPath(), ":/icons/tray-idle.svg");
+    hotkey->press();
+    ASSERT_TRUE(waitUntil([&] { return session->state() == SessionState::recording; }));
+    EXPECT_EQ(shell->stateIconPath(), ":/icons/tray-recording.svg");
+    session->pauseRecording();
+    EXPECT_EQ(shell->stateIconPath(), ":/icons/tray-paused.svg");
+    session->stopRecording();
+    EXPECT_EQ(shell->stateIconPath(), ":/icons/tray-processing.svg");
+    for (const char* state : {"idle", "recording", "paused", "processing"})
+        EXPECT_FALSE(QIcon(QStringLiteral(":/icons/tray-%1.svg").arg(state)).isNull()) << state;
+}
+
+TEST_F(ApplicationShellTest, WithoutATrayTheMainWindowStaysOpen)
+{
+    // The offscreen platform has no system tray.
+    shell->start();
+    spinFor(ApplicationShell::kHideMainWindowDelayMs + 50);
+    EXPECT_TRUE(shell->mainWindow().isVisible());
+    EXPECT_GE(shell->mainWindow().minimumWidth(), 480);
+    EXPECT_GE(shell->mainWindow().minimumHeight(), 520);
+    bool logged = false;
+    for (const Logger::LogEntry& entry : session->logger().entries())
+        logged |= entry.message == "App: no system tray available, keeping the main window open";
+    EXPECT_TRUE(logged);
+}

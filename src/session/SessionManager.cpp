@@ -74,7 +74,13 @@ SessionManager::SessionManager(Preferences& preferences, SessionPlatform platfor
                    + QStringLiteral(", userId: ") + currentUserId());
 }
 
-SessionManager::~SessionManager() = default;
+SessionManager::~SessionManager()
+{
+    // The processing task's requests would otherwise come back to components
+    // that go with this controller (the polishing answer is logged).
+    if (m_processingTask)
+        m_processingTask->cancel();
+}
 
 void SessionManager::buildComponents(SessionPlatform& platform)
 {
@@ -111,6 +117,7 @@ void SessionManager::buildComponents(SessionPlatform& platform)
 
     m_alerts = std::move(platform.alerts);
     m_makeFloatingPanel = std::move(platform.floatingPanel);
+    m_clock = std::move(platform.startupTiming.clock);
 }
 
 // ---- start-up ----
@@ -177,7 +184,7 @@ void SessionManager::performAsyncStartupChecks()
 
     if (RecordingFileManager::reachesDiskWarningThreshold(m_fileManager->recordingsDirectorySize()))
         m_logger->warning(QStringLiteral("SessionManager: recordings directory exceeds 10GB"));
-    m_fileManager->cleanOldLogs();
+    m_fileManager->cleanOldLogs(m_clock());
 }
 
 RecordingStatus SessionManager::deduceRecordingStatus(const Recording& recording,
@@ -275,7 +282,12 @@ void SessionManager::updateCurrentRecording(const std::function<void(Recording&)
         return;
     change(*m_currentRecording);
     m_currentRecording->updatedAt = QDateTime::currentDateTimeUtc();
-    m_db->updateRecording(*m_currentRecording);
+    // Every column is written from this copy, which would undo a deletion
+    // made from the history meanwhile: a deleted recording stays as it is.
+    const std::optional<Recording> stored =
+        m_db->fetchRecordingIncludingDeleted(m_currentRecording->id);
+    if (stored && !stored->deletedAt)
+        m_db->updateRecording(*m_currentRecording);
 }
 
 // ---- the dictation ----
@@ -328,7 +340,11 @@ void SessionManager::startRecording()
     m_currentRecording = recording;
     emit changed();
 
-    m_audioRecorder->sliceDuration = m_preferences.sliceDuration();
+    // A length that cannot time a slice (a hand-edited settings file) would
+    // cut a new slice at every pass of the event loop.
+    const int sliceSeconds = m_preferences.sliceDuration();
+    m_audioRecorder->sliceDuration =
+        sliceSeconds > 0 ? sliceSeconds : Preferences::kDefaultSliceDuration;
     if (const auto failure = m_audioRecorder->start(recording.id, currentUserId())) {
         m_logger->error(QStringLiteral("SessionManager: failed to start recording: ") + *failure);
         setErrorMessage(QStringLiteral("Failed to start recording: ") + *failure);
@@ -473,6 +489,10 @@ void SessionManager::copyText()
 
 void SessionManager::cancelInjection()
 {
+    // Only a waiting text can be dismissed: elsewhere the return to idle would
+    // leave a running recorder or processing task behind.
+    if (m_state != SessionState::confirming)
+        return;
     m_logger->info(QStringLiteral("SessionManager: injection cancelled, text preserved in DB"));
     resetToIdle();
 }

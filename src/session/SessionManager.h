@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QDateTime>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -42,6 +44,9 @@ struct StartupTiming
 {
     std::chrono::milliseconds panelStep = std::chrono::milliseconds(300);
     std::chrono::milliseconds permissionStep = std::chrono::milliseconds(500);
+    // The time the start-up's log clean-up measures the files' age from;
+    // tests move it, as a log file's creation time cannot be set.
+    std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
 };
 
 // What the controller builds its components on: the desktop's backends and
@@ -178,5 +183,6 @@ private:
     std::unique_ptr<TranscriptionOrchestrator> m_orchestrator;
     std::unique_ptr<AlertPresenter> m_alerts;
     std::function<std::unique_ptr<FloatingPanelController>(SessionManager&)> m_makeFloatingPanel;
+    std::function<QDateTime()> m_clock;
     std::unique_ptr<FloatingPanelController> m_floatingPanel;
 };

@@ -9,7 +9,7 @@
 
 #include "store/Logger.h"
 #include "platform/CancelToken.h"
-#include "support/HttpFake.h"
+#include "support/FakeServices.h"
 #include "support/RunTask.h"
 #include "transcription/HttpTiming.h"
 
@@ -20,20 +20,6 @@ using namespace std::chrono_literals;
 class ServiceFixture : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        qputenv("TALVEX_OPENAI_BASE_URL", openAI.url().toEncoded());
-        qputenv("TALVEX_DASHSCOPE_BASE_URL", dashScope.url().toEncoded());
-        qputenv("TALVEX_DEEPSEEK_BASE_URL", deepSeek.url().toEncoded());
-    }
-
-    void TearDown() override
-    {
-        qunsetenv("TALVEX_OPENAI_BASE_URL");
-        qunsetenv("TALVEX_DASHSCOPE_BASE_URL");
-        qunsetenv("TALVEX_DEEPSEEK_BASE_URL");
-    }
-
     // Every message logged so far.
     QStringList logMessages()
     {
@@ -57,9 +43,10 @@ protected:
         return all;
     }
 
-    HttpFake openAI;
-    HttpFake dashScope;
-    HttpFake deepSeek;
+    FakeServices services;
+    HttpFake& openAI = services.openAI;
+    HttpFake& dashScope = services.dashScope;
+    HttpFake& deepSeek = services.deepSeek;
     QTemporaryDir logsDir;
     Logger logger{logsDir.path()};
     HttpTiming timing{.serviceRequestTimeout = 300ms, .serviceTestTimeout = 200ms};

@@ -1,0 +1,204 @@
+// A dictation while it records: pause, resume and stop as the row and the log
+// show them, a resume that fails, and cancelling.
+#include <QElapsedTimer>
+#include <gtest/gtest.h>
+
+#include "SessionFixture.h"
+#include "support/MemoryAudioFileWriter.h"
+
+using namespace sessiontest;
+
+namespace {
+
+class SessionManagerRecordingTest : public SessionFixture
+{
+};
+
+}  // namespace
+
+TEST_F(SessionManagerRecordingTest, PauseResumeStopFollowTheRowAndLeaveThePauseOut)
+{
+    buildReady();
+    freshLines();
+    QElapsedTimer wall;
+    wall.start();
+    const QString id = start();
+    EXPECT_EQ(row(id)->status, RecordingStatus::recording);
+    EXPECT_EQ(row(id)->userId, "local");
+    spinFor(150);
+
+    session->pauseRecording();
+    EXPECT_EQ(session->state(), SessionState::paused);
+    EXPECT_EQ(row(id)->status, RecordingStatus::paused);
+    EXPECT_EQ(describe(session->currentRecording()), describe(row(id)));
+    EXPECT_EQ(slices(id).size(), 1) << "the pause seals the first slice";
+    spinFor(400);
+
+    session->resumeRecording();
+    EXPECT_EQ(session->state(), SessionState::recording);
+    EXPECT_EQ(row(id)->status, RecordingStatus::recording);
+    spinFor(150);
+
+    session->stopRecording();
+    const double wallSeconds = wall.elapsed() / 1000.0;
+    EXPECT_EQ(session->state(), SessionState::processing);
+    const Recording stopped = *row(id);
+    EXPECT_EQ(stopped.status, RecordingStatus::recorded);
+    EXPECT_EQ(stopped.sliceCount, 2);
+    EXPECT_EQ(slices(id).size(), 2);
+    ASSERT_TRUE(stopped.duration);
+    EXPECT_DOUBLE_EQ(*stopped.duration, session->audioRecorder().elapsedTime());
+    EXPECT_GE(*stopped.duration, 0.3) << "both recorded spans count";
+    EXPECT_LT(*stopped.duration, wallSeconds - 0.3) << "the 0.4 s pause does not";
+    EXPECT_EQ(describe(session->currentRecording()), describe(stopped));
+
+    EXPECT_EQ(freshLines().filter("SessionManager: "),
+              (QStringList{"INFO SessionManager: state idle \u2192 recording",
+                           "INFO SessionManager: state recording \u2192 paused",
+                           "INFO SessionManager: state paused \u2192 recording",
+                           "INFO SessionManager: state \u2192 processing"}));
+    // Let the two slices finish before the controller goes.
+    EXPECT_TRUE(waitForState(SessionState::idle));
+}
+
+TEST_F(SessionManagerRecordingTest, StopStraightAfterStartStillSealsAndTranscribesTheSlice)
+{
+    buildReady();
+    const QString id = start();
+    session->stopRecording();
+
+    EXPECT_EQ(row(id)->sliceCount, 1);
+    ASSERT_TRUE(slicesSettle(id, 1));
+    EXPECT_EQ(slices(id).first().rawText, "words 1");
+    ASSERT_TRUE(waitForState(SessionState::idle));
+    EXPECT_EQ(field->writes, QStringList{"Polished text."});
+}
+
+TEST_F(SessionManagerRecordingTest, FailedResumeStaysPausedWithTheError)
+{
+    // The second slice's file cannot be opened.
+    auto opened = std::make_shared<int>(0);
+    writers = [opened]() -> std::unique_ptr<AudioFileWriter> {
+        if ((*opened)++ == 0)
+            return AudioFileWriter::createDefault();
+        return std::make_unique<MemoryAudioFileWriter>(
+            std::make_shared<MemoryAudioFileWriter::Log>(),
+            MemoryAudioFileWriter::Failures{.openError = "Disk full"});
+    };
+    buildReady();
+    const QString id = start();
+    session->pauseRecording();
+    freshLines();
+
+    session->resumeRecording();
+
+    EXPECT_EQ(session->state(), SessionState::paused);
+    EXPECT_EQ(session->errorMessage(), "Failed to resume recording");
+    EXPECT_EQ(freshLines().filter("SessionManager: "),
+              QStringList{"ERROR SessionManager: failed to resume: Disk full"});
+    EXPECT_EQ(row(id)->status, RecordingStatus::recording) << "written before the recorder resumed";
+
+    // The toggle still stops from there.
+    session->toggleRecording();
+    EXPECT_EQ(session->state(), SessionState::processing);
+    EXPECT_EQ(row(id)->status, RecordingStatus::recorded);
+    EXPECT_EQ(row(id)->sliceCount, 1);
+    EXPECT_TRUE(waitForState(SessionState::idle));
+}
+
+namespace {
+
+class SessionManagerCancelRecording : public SessionFixture,
+                                      public testing::WithParamInterface<bool>
+{
+};
+
+}  // namespace
+
+TEST_P(SessionManagerCancelRecording, FailsTheRowButKeepsAndTranscribesTheLastSlice)
+{
+    const bool paused = GetParam();
+    buildReady();
+    const QString id = start();
+    spinFor(60);
+    if (paused)
+        session->pauseRecording();
+    freshLines();
+
+    session->cancelRecording();
+
+    EXPECT_EQ(session->state(), SessionState::idle);
+    EXPECT_FALSE(session->currentRecording());
+    EXPECT_FALSE(session->errorMessage());
+    EXPECT_EQ(freshLines().filter("SessionManager: "),
+              (QStringList{"INFO SessionManager: state \u2192 idle",
+                           "INFO SessionManager: recording cancelled by user"}));
+    std::optional<Recording> cancelled = row(id);
+    ASSERT_TRUE(cancelled);
+    EXPECT_EQ(cancelled->status, RecordingStatus::failed);
+    EXPECT_EQ(cancelled->error, "Cancelled by user");
+
+    ASSERT_TRUE(slicesSettle(id, 1));
+    EXPECT_EQ(slices(id).first().status, SliceStatus::completed);
+    EXPECT_EQ(slices(id).first().rawText, "words 1");
+    spinFor(50);
+    EXPECT_EQ(describe(row(id)), describe(cancelled)) << "the transcription leaves the row alone";
+    EXPECT_TRUE(requestsTo(kChat).isEmpty());
+    EXPECT_TRUE(field->writes.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cancel, SessionManagerCancelRecording, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "WhilePaused" : "WhileRecording");
+                         });
+
+namespace {
+
+// What the controller does to its recording after the history screen has
+// deleted it.
+struct AfterDeletionCase
+{
+    const char* name;
+    std::function<void(SessionManager&)> act;
+};
+
+void PrintTo(const AfterDeletionCase& c, std::ostream* out) { *out << c.name; }
+
+class SessionManagerDeletedRecording : public SessionFixture,
+                                       public testing::WithParamInterface<AfterDeletionCase>
+{
+};
+
+}  // namespace
+
+TEST_P(SessionManagerDeletedRecording, StaysDeleted)
+{
+    transcribe = [](int) { return delayed(HttpFake::Answer::text(200, "words"), 100ms); };
+    buildReady();
+    const QString id = start();
+    spinFor(30);
+    session->database().softDeleteRecording(id);
+    const std::optional<Recording> deleted = session->database().fetchRecordingIncludingDeleted(id);
+    ASSERT_TRUE(deleted && deleted->deletedAt);
+
+    GetParam().act(*session);
+    if (session->state() == SessionState::processing) {
+        EXPECT_TRUE(waitForState(SessionState::idle));
+    }
+
+    EXPECT_FALSE(row(id)) << "the deletion is not undone";
+    EXPECT_EQ(describe(session->database().fetchRecordingIncludingDeleted(id)), describe(deleted));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    History, SessionManagerDeletedRecording,
+    testing::Values(
+        AfterDeletionCase{"Pause", [](SessionManager& s) { s.pauseRecording(); }},
+        AfterDeletionCase{"PauseResume", [](SessionManager& s) { s.pauseRecording(); s.resumeRecording(); }},
+        AfterDeletionCase{"Stop", [](SessionManager& s) { s.stopRecording(); }},
+        AfterDeletionCase{"CancelRecording", [](SessionManager& s) { s.cancelRecording(); }},
+        AfterDeletionCase{"CancelProcessing", [](SessionManager& s) {
+            s.stopRecording();
+            s.cancelProcessing();
+        }}),
+    [](const testing::TestParamInfo<AfterDeletionCase>& info) { return std::string(info.param.name); });

@@ -95,11 +95,8 @@ QCoro::Task<TranscriptionResult> DashScopeASRService::transcribe(QByteArray audi
     if (!result.ok())
         co_return TranscriptionError(result.error());
     const HttpAnswer& answer = result.value();
-    if (!answer.statusCode)
-        co_return TranscriptionError::invalidResponse();
-    if (*answer.statusCode != 200)
-        co_return TranscriptionError::apiError(*answer.statusCode,
-                                               answer.bodyTextOr(QStringLiteral("Unknown error")));
+    if (auto failure = TranscriptionError::fromStatus(answer))
+        co_return *failure;
     const auto json = answer.bodyJson();
     if (!json.ok())
         co_return TranscriptionError(json.error());

@@ -61,12 +61,9 @@ QCoro::Task<TranscriptionResult> OpenAIWhisperService::transcribe(QByteArray aud
     if (!result.ok())
         co_return TranscriptionError(result.error());
     const HttpAnswer& answer = result.value();
-    if (!answer.statusCode)
-        co_return TranscriptionError::invalidResponse();
+    if (auto failure = TranscriptionError::fromStatus(answer))
+        co_return *failure;
     const std::optional<QString> text = answer.bodyText();
-    if (*answer.statusCode != 200)
-        co_return TranscriptionError::apiError(*answer.statusCode,
-                                               text.value_or(QStringLiteral("Unknown error")));
     if (!text)
         co_return TranscriptionError::invalidResponse();
     co_return text->trimmed();

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <optional>
+
+#include "platform/HttpAnswer.h"
 #include "platform/Result.h"
 #include "transcription/ServiceError.h"
 
@@ -13,6 +16,10 @@ public:
     static TranscriptionError invalidResponse();
     // A transport or parse failure, described as it is.
     TranscriptionError(const HttpError& error);
+    // The failure an answer stands for before its body is read: no HTTP
+    // answer is an invalid response, a status other than 200 an API error
+    // with the body's text ("Unknown error" when it is not text).
+    static std::optional<TranscriptionError> fromStatus(const HttpAnswer& answer);
 
     QString description() const;
 

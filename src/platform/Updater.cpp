@@ -34,7 +34,8 @@ QCoro::Task<UpdateCheckResult> Updater::check()
 
     const QUrl url = feedUrl();
     HttpRequest request{"GET", url, {}, {}, m_timing.requestTimeout};
-    const HttpResult answer = co_await HttpClient::shared().send(std::move(request));
+    const CancelToken notCancelled;   // no temporaries inside a co_await: GCC 12 mishandles them
+    const HttpResult answer = co_await HttpClient::shared().send(std::move(request), notCancelled);
     if (!answer.ok()) {
         result.kind = answer.error().kind() == HttpError::Kind::timeout ? Kind::timeout
                                                                          : Kind::networkError;

@@ -80,6 +80,21 @@ SessionManager::~SessionManager()
     // that go with this controller (the polishing answer is logged).
     if (m_processingTask)
         m_processingTask->cancel();
+    // Quitting while recording: seal and store the last slice so that the
+    // recording keeps all its audio and can be processed again later.
+    if (m_state == SessionState::recording || m_state == SessionState::paused) {
+        m_audioRecorder->onSliceReady = {};   // nothing would transcribe it now
+        const double duration = m_audioRecorder->stop();
+        if (m_currentRecording) {
+            const int sliceCount = m_db->fetchSlices(m_currentRecording->id, false).size();
+            updateCurrentRecording([&](Recording& r) {
+                r.status = RecordingStatus::recorded;
+                r.duration = duration;
+                r.sliceCount = sliceCount;
+            });
+        }
+        m_logger->info(QStringLiteral("SessionManager: quit while recording, recording kept as 'recorded'"));
+    }
 }
 
 void SessionManager::buildComponents(SessionPlatform& platform)

@@ -105,8 +105,9 @@ QCoro::Task<void> TranscriptionOrchestrator::transcribeSlice(Slice slice)
         const Result<QByteArray, QString> audio = readSliceAudio(slice);
         if (audio.ok()) {
             const std::optional<QString> prompt = m_db.fetchGlossaryPrompt(std::nullopt);
+            const std::optional<QString> noLanguage;
             const TranscriptionResult result =
-                co_await provider->transcribe(audio.value(), std::nullopt, prompt, m_lifetime);
+                co_await provider->transcribe(audio.value(), noLanguage, prompt, m_lifetime);
             if (!self)
                 co_return;
             if (result.ok()) {
@@ -269,7 +270,8 @@ QCoro::Task<std::optional<Recording>> TranscriptionOrchestrator::retryFailed(Rec
         if (!self)
             co_return recording;
     }
-    co_return co_await finalizeRecording(recording);
+    const CancelToken notCancelled;   // no temporaries inside a co_await: GCC 12 mishandles them
+    co_return co_await finalizeRecording(recording, notCancelled);
 }
 
 QCoro::Task<std::optional<Recording>> TranscriptionOrchestrator::regenerate(Recording recording)
@@ -309,7 +311,8 @@ QCoro::Task<std::optional<Recording>> TranscriptionOrchestrator::regenerate(Reco
     });
     if (!reset)
         co_return recording;
-    co_return co_await finalizeRecording(*reset);
+    const CancelToken notCancelled;
+    co_return co_await finalizeRecording(*reset, notCancelled);
 }
 
 bool TranscriptionOrchestrator::isStranded(const Slice& slice) const

@@ -1,6 +1,7 @@
 // A dictation while it records: pause, resume and stop as the row and the log
 // show them, a resume that fails, and cancelling.
 #include <QElapsedTimer>
+#include <QFile>
 #include <gtest/gtest.h>
 
 #include "SessionFixture.h"
@@ -202,3 +203,36 @@ INSTANTIATE_TEST_SUITE_P(
             s.cancelProcessing();
         }}),
     [](const testing::TestParamInfo<AfterDeletionCase>& info) { return std::string(info.param.name); });
+
+// The application quits while a dictation records (or is paused): the last
+// slice is still sealed and stored, so the recording can be processed later.
+class SessionManagerQuitTest : public SessionFixture, public testing::WithParamInterface<bool>
+{
+};
+
+TEST_P(SessionManagerQuitTest, KeepsTheLastSlice)
+{
+    buildReady();
+    const QString id = start();
+    spinFor(50);
+    if (GetParam())
+        session->pauseRecording();
+    session.reset();
+
+    RecordingFileManager files;
+    DatabaseManager db(files.baseDirectory());
+    const std::optional<Recording> recording = db.fetchRecording(id);
+    ASSERT_TRUE(recording);
+    EXPECT_EQ(recording->status, RecordingStatus::recorded);
+    const QList<Slice> stored = db.fetchSlices(id, false);
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_EQ(recording->sliceCount, 1);
+    // Its audio is on disk for the next start's recovery and a retry.
+    const std::optional<QString> path = files.sliceFilePath(stored.first().filename);
+    ASSERT_TRUE(path);
+    EXPECT_TRUE(QFile::exists(*path));
+    if (!GetParam())   // sealed by the quit, so never sent
+        EXPECT_EQ(stored.first().status, SliceStatus::pending);
+}
+
+INSTANTIATE_TEST_SUITE_P(WhileRecordingOrPaused, SessionManagerQuitTest, testing::Bool());

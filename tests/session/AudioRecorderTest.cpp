@@ -64,7 +64,8 @@ TEST_F(AudioRecorderTest, AShortRecordingIsOneSliceSealedAtTheStop)
 
     EXPECT_THAT(recorderLines(), ElementsAre("INFO AudioRecorder: writing slice_001 \u2192 " + row->filename,
                                              "INFO AudioRecorder: start, recording: " + recordingId,
-                                             "INFO AudioRecorder: slice ready (stop), slice_001 sealed, 0s",
+                                             "INFO AudioRecorder: slice ready (stop), slice_001 sealed, "
+                                                 + QString::asprintf("%.0f", *row->duration) + "s",
                                              "INFO AudioRecorder: stopped, total duration: " + totalText(total) + "s"));
 }
 
@@ -95,7 +96,7 @@ TEST_F(AudioRecorderTest, SlicesAreSealedAutomaticallyAtTheSliceLength)
         if (i == 0)
             expectedLines << "INFO AudioRecorder: start, recording: " + recordingId;
         expectedLines << "INFO AudioRecorder: slice ready (" + QString(i < 3 ? "auto" : "stop") + "), " + label
-                + " sealed, 0s";
+                + " sealed, " + QString::asprintf("%.0f", *slice.duration) + "s";
     }
     const QStringList lines = recorderLines();
     EXPECT_EQ(lines.mid(0, expectedLines.size()), expectedLines);
@@ -173,14 +174,19 @@ TEST_F(AudioRecorderTest, PausesEndSlicesAndAreLeftOutOfTheElapsedTime)
         EXPECT_LT(file.bufferFrames.last(), AudioCapture::kBufferFrames);
     EXPECT_EQ(writtenAudio(), deliveredAudio());
 
+    // The line rounds the slice's length to whole seconds (0.4 s can round
+    // either way on a loaded machine).
+    const auto sealedSeconds = [&](int i) { return QString::asprintf("%.0f", *handed[i].slice.duration); };
     EXPECT_THAT(recorderLines(),
                 ElementsAre("INFO AudioRecorder: writing slice_001 \u2192 " + handed[0].slice.filename,
                             "INFO AudioRecorder: start, recording: " + recordingId,
-                            "INFO AudioRecorder: slice ready (pause), slice_001 sealed, 0s",
+                            "INFO AudioRecorder: slice ready (pause), slice_001 sealed, "
+                                + sealedSeconds(0) + "s",
                             "INFO AudioRecorder: paused",
                             "INFO AudioRecorder: writing slice_002 \u2192 " + handed[1].slice.filename,
                             "INFO AudioRecorder: resume, writing slice_002",
-                            "INFO AudioRecorder: slice ready (stop), slice_002 sealed, 0s",
+                            "INFO AudioRecorder: slice ready (stop), slice_002 sealed, "
+                                + sealedSeconds(1) + "s",
                             "INFO AudioRecorder: stopped, total duration: " + totalText(total) + "s"));
 }
 
@@ -266,7 +272,8 @@ TEST_F(AudioRecorderTest, BuffersThatCannotBeWrittenAreCountedAndLoggedAtTheSeal
     ASSERT_EQ(handed.size(), 1);
     EXPECT_TRUE(handed[0].rowStored);
     const QStringList lines = recorderLines();
-    const qsizetype sealed = lines.indexOf("INFO AudioRecorder: slice ready (stop), slice_001 sealed, 0s");
+    const qsizetype sealed = lines.indexOf("INFO AudioRecorder: slice ready (stop), slice_001 sealed, "
+                                           + QString::asprintf("%.0f", *handed[0].slice.duration) + "s");
     ASSERT_GE(sealed, 0) << lines.join('\n').toStdString();
     EXPECT_EQ(lines.value(sealed + 1), "ERROR AudioRecorder: slice_001: " + QString::number(failed)
                                            + " buffer(s) could not be written: MemoryAudioFileWriter: append failed as told");

@@ -154,6 +154,8 @@ TEST_F(DashScopeASRServiceTest, LogsWhatItSentAndWhatCameBack)
     transcribe();
     const QString sending = QString("DashScopeASR: sending %1 bytes audio to qwen3-asr-flash")
                                 .arg(kAudio.size());
+    // The logger adds its entries from the event loop.
+    ASSERT_TRUE(waitUntil([&] { return logger.entries().size() >= 6; }));
     EXPECT_EQ(logMessages(),
               QStringList({
                   sending,
@@ -166,6 +168,7 @@ TEST_F(DashScopeASRServiceTest, LogsWhatItSentAndWhatCameBack)
                       + QString::fromLatin1(unexpected.left(200)),
               }));
     const QList<Logger::LogEntry>& entries = logger.entries();
+    ASSERT_EQ(entries.size(), 6);
     EXPECT_EQ(entries[0].level, LogLevel::debug);
     EXPECT_EQ(entries[1].level, LogLevel::info);
     EXPECT_EQ(entries[5].level, LogLevel::warning);

@@ -66,6 +66,9 @@ std::optional<QString> AudioRecorder::start(const QString& recordingId, const QS
     m_capture->setBufferHandler([this](const AudioBuffer& buffer) { writeBuffer(buffer); });
     m_capture->setFailureHandler([this](const QString& message) {
         m_logger.error(QStringLiteral("AudioRecorder: audio input failed: ") + message);
+        // From the capture thread; dropped if the recorder is gone by then.
+        QMetaObject::invokeMethod(this, [this, message] { emit inputFailed(message); },
+                                  Qt::QueuedConnection);
     });
     if (auto failure = startNewSlice()) {
         m_capture.reset();

@@ -74,6 +74,8 @@ public:
 
 signals:
     void elapsedTimeChanged(double seconds);
+    // The microphone stopped delivering mid-recording (on the main thread).
+    void inputFailed(const QString& message);
 
 private:
     using Clock = std::chrono::steady_clock;

@@ -155,6 +155,15 @@ void SessionManager::setupAudioRecorderCallbacks()
         if (self)
             self->m_orchestrator->onSliceReady(slice);
     };
+    // A dead microphone would go on recording silence: stop, so that what was
+    // said until then is processed and the user is not left talking to nothing.
+    connect(m_audioRecorder.get(), &AudioRecorder::inputFailed, this, [this](const QString& message) {
+        if (m_state != SessionState::recording)
+            return;
+        m_logger->warning(QStringLiteral("SessionManager: audio input failed, stopping the recording: ")
+                          + message);
+        stopRecording();
+    });
 }
 
 void SessionManager::performStartupChecks()

@@ -236,3 +236,27 @@ TEST_P(SessionManagerQuitTest, KeepsTheLastSlice)
 }
 
 INSTANTIATE_TEST_SUITE_P(WhileRecordingOrPaused, SessionManagerQuitTest, testing::Bool());
+
+TEST_F(SessionManagerRecordingTest, AMicrophoneThatFailsStopsTheRecordingAndKeepsWhatCame)
+{
+    ToneCapture* live = nullptr;
+    SessionPlatform platform = scriptedPlatform();
+    platform.audioCapture = [&] {
+        auto capture = std::make_unique<ToneCapture>(tone);
+        live = capture.get();
+        return capture;
+    };
+    build(std::move(platform));
+    ASSERT_TRUE(waitUntil([&] { return !permissions.trustChecks().isEmpty(); }));
+    const QString id = start();
+    spinFor(100);
+    ASSERT_NE(live, nullptr);
+    live->failWith("the sound server went away");
+
+    ASSERT_TRUE(waitUntil([&] { return session->state() != SessionState::recording; }));
+    EXPECT_TRUE(logLines().contains(
+        "WARN SessionManager: audio input failed, stopping the recording: the sound server went away"));
+    EXPECT_EQ(row(id)->sliceCount, 1);
+    ASSERT_TRUE(slicesSettle(id, 1));
+    ASSERT_TRUE(waitForState(SessionState::idle));
+}

@@ -84,15 +84,7 @@ SessionManager::~SessionManager()
     // recording keeps all its audio and can be processed again later.
     if (m_state == SessionState::recording || m_state == SessionState::paused) {
         m_audioRecorder->onSliceReady = {};   // nothing would transcribe it now
-        const double duration = m_audioRecorder->stop();
-        if (m_currentRecording) {
-            const int sliceCount = m_db->fetchSlices(m_currentRecording->id, false).size();
-            updateCurrentRecording([&](Recording& r) {
-                r.status = RecordingStatus::recorded;
-                r.duration = duration;
-                r.sliceCount = sliceCount;
-            });
-        }
+        stopRecorderAndStore();
         m_logger->info(QStringLiteral("SessionManager: quit while recording, recording kept as 'recorded'"));
     }
 }
@@ -402,19 +394,24 @@ void SessionManager::resumeRecording()
     m_logger->info(QStringLiteral("SessionManager: state paused \u2192 recording"));
 }
 
+void SessionManager::stopRecorderAndStore()
+{
+    const double duration = m_audioRecorder->stop();   // seals and stores the last slice
+    if (!m_currentRecording)
+        return;
+    const int sliceCount = m_db->fetchSlices(m_currentRecording->id, false).size();
+    updateCurrentRecording([&](Recording& r) {
+        r.status = RecordingStatus::recorded;
+        r.duration = duration;
+        r.sliceCount = sliceCount;
+    });
+}
+
 void SessionManager::stopRecording()
 {
     if (m_state != SessionState::recording && m_state != SessionState::paused)
         return;
-    const double duration = m_audioRecorder->stop();
-    if (m_currentRecording) {
-        const int sliceCount = m_db->fetchSlices(m_currentRecording->id, false).size();
-        updateCurrentRecording([&](Recording& r) {
-            r.status = RecordingStatus::recorded;
-            r.duration = duration;
-            r.sliceCount = sliceCount;
-        });
-    }
+    stopRecorderAndStore();
     setState(SessionState::processing);
     m_logger->info(QStringLiteral("SessionManager: state \u2192 processing"));
 

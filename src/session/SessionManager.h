@@ -150,6 +150,9 @@ private:
     void enforceLocalMode();
 
     void startRecording();
+    // Stops the recorder and writes the recording as recorded with its
+    // duration and slice count.
+    void stopRecorderAndStore();
     QCoro::Task<void> process(CancelToken cancel);
     void resetToIdle();
     void showPermissionAlert(const QString& title, const QString& message,

@@ -59,6 +59,7 @@ std::optional<QString> AudioRecorder::start(const QString& recordingId, const QS
     m_currentRecordingId = recordingId;
     m_currentUserId = userId;
     m_currentSliceIndex = 0;
+    m_sealedSliceCount = 0;
     m_elapsedBeforePause = 0.0;
     publishElapsed(0.0);
 
@@ -74,7 +75,7 @@ std::optional<QString> AudioRecorder::start(const QString& recordingId, const QS
         m_capture.reset();
         return failure;
     }
-    m_resumeTime = Clock::now();
+    m_resumeTime = m_timing.clock();
     startDisplayTimer();
     m_logger.info(QStringLiteral("AudioRecorder: start, recording: ") + recordingId);
     return std::nullopt;
@@ -101,7 +102,7 @@ std::optional<QString> AudioRecorder::resume()
         return std::nullopt;   // recording already
     if (auto failure = startNewSlice())
         return failure;
-    m_resumeTime = Clock::now();
+    m_resumeTime = m_timing.clock();
     startDisplayTimer();
     m_logger.info(QStringLiteral("AudioRecorder: resume, writing ") + sliceLabel(m_currentSliceIndex));
     return std::nullopt;
@@ -155,13 +156,13 @@ std::optional<QString> AudioRecorder::startNewSlice()
     if (!next.writer)
         return next.error;
     // The file is current before capture starts, so the first buffer has a home.
-    swapWriter(std::move(next.writer));
+    const Clock::time_point startedAt = swapWriter(std::move(next.writer)).second;
     if (!m_capture->isRunning() && !m_capture->start()) {
-        swapWriter(nullptr)->close();
+        swapWriter(nullptr).first->close();
         QFile::remove(next.path);
         return m_capture->errorString();
     }
-    beginSlice(next);
+    beginSlice(next, startedAt);
     return std::nullopt;
 }
 
@@ -175,24 +176,31 @@ void AudioRecorder::rollOverSlice()
         startSliceTimer();
         return;
     }
-    sealCurrentSlice(QStringLiteral("auto"), std::move(next.writer));
-    beginSlice(next);
+    // The next slice starts at the swap, not after the sealed one has been
+    // finished and handed on: its audio has been going into its file since.
+    const Clock::time_point swappedAt = sealCurrentSlice(QStringLiteral("auto"), std::move(next.writer));
+    beginSlice(next, swappedAt);
 }
 
-void AudioRecorder::beginSlice(const NextSlice& slice)
+void AudioRecorder::beginSlice(const NextSlice& slice, Clock::time_point startedAt)
 {
     m_currentSliceIndex = slice.index;
-    m_openSlice = OpenSlice{slice.filename, Clock::now()};
+    m_openSlice = OpenSlice{slice.filename, startedAt};
     startSliceTimer();
     m_logger.info(QStringLiteral("AudioRecorder: writing ") + sliceLabel(slice.index) + QStringLiteral(" \u2192 ")
                   + slice.filename);
 }
 
-void AudioRecorder::sealCurrentSlice(const QString& reason, std::unique_ptr<AudioFileWriter> next)
+AudioRecorder::Clock::time_point AudioRecorder::sealCurrentSlice(const QString& reason,
+                                                                std::unique_ptr<AudioFileWriter> next)
 {
-    if (!m_openSlice)
-        return;
-    const double duration = secondsBetween(m_openSlice->startedAt, Clock::now());
+    if (!m_openSlice) {
+        swapWriter(std::move(next));
+        return m_timing.clock();
+    }
+    // From here on captured audio goes to `next`: the slice ends now.
+    auto [sealed, swappedAt] = swapWriter(std::move(next));
+    const double duration = secondsBetween(m_openSlice->startedAt, swappedAt);
     Slice slice;
     slice.id = newRecordId();
     slice.userId = m_currentUserId;
@@ -202,9 +210,11 @@ void AudioRecorder::sealCurrentSlice(const QString& reason, std::unique_ptr<Audi
     slice.status = SliceStatus::pending;
     slice.duration = duration;
     slice.updatedAt = QDateTime::currentDateTimeUtc();
-    // The row comes first: should the process die while the file is being
-    // finished, the row still points at a file that plays up to its last
-    // fragment.
+    ++m_sealedSliceCount;
+    // The row comes before the file is finished: should the process die
+    // meanwhile, the row still points at a file that plays up to its last
+    // fragment. A row the store refused is reported by the store; the
+    // controller compares the sealed count with the rows stored.
     m_db.insertSlice(slice);
     m_logger.info(QStringLiteral("AudioRecorder: slice ready (") + reason + QStringLiteral("), ")
                   + sliceLabel(slice.sliceIndex) + QStringLiteral(" sealed, ") + QString::asprintf("%.0f", duration)
@@ -212,12 +222,12 @@ void AudioRecorder::sealCurrentSlice(const QString& reason, std::unique_ptr<Audi
 
     // Closed outside the guard: finishing the file takes milliseconds that
     // the capture thread must not wait for.
-    const std::unique_ptr<AudioFileWriter> sealed = swapWriter(std::move(next));
     const bool finished = sealed->close();
     logWriteProblems(*sealed, finished, slice.sliceIndex);
     m_openSlice.reset();
     if (onSliceReady)
         onSliceReady(slice);
+    return swappedAt;
 }
 
 void AudioRecorder::logWriteProblems(const AudioFileWriter& writer, bool finished, int sliceIndex) const
@@ -232,10 +242,11 @@ void AudioRecorder::logWriteProblems(const AudioFileWriter& writer, bool finishe
     }
 }
 
-std::unique_ptr<AudioFileWriter> AudioRecorder::swapWriter(std::unique_ptr<AudioFileWriter> next)
+std::pair<std::unique_ptr<AudioFileWriter>, AudioRecorder::Clock::time_point> AudioRecorder::swapWriter(
+    std::unique_ptr<AudioFileWriter> next)
 {
     std::lock_guard lock(m_writerGuard);
-    return std::exchange(m_writer, std::move(next));
+    return {std::exchange(m_writer, std::move(next)), m_timing.clock()};
 }
 
 void AudioRecorder::writeBuffer(const AudioBuffer& buffer)
@@ -264,7 +275,7 @@ void AudioRecorder::stopTimers()
 
 double AudioRecorder::measureElapsed() const
 {
-    return m_resumeTime ? m_elapsedBeforePause + secondsBetween(*m_resumeTime, Clock::now())
+    return m_resumeTime ? m_elapsedBeforePause + secondsBetween(*m_resumeTime, m_timing.clock())
                         : m_elapsedBeforePause;
 }
 

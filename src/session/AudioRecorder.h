@@ -20,6 +20,10 @@ class RecordingFileManager;
 // The recorder's clock; tests shrink it.
 struct AudioRecorderTiming
 {
+    // What slice and elapsed times are measured with; tests move it by hand.
+    std::function<std::chrono::steady_clock::time_point()> clock = [] {
+        return std::chrono::steady_clock::now();
+    };
     // Seconds per slice until the controller sets sliceDuration itself.
     double sliceDuration = 60.0;
     // How often elapsedTime is published while recording.
@@ -71,6 +75,9 @@ public:
     double stop();
 
     double elapsedTime() const { return m_elapsedTime; }
+    // Slices sealed since the last start, stored or not: what the store must
+    // hold for the recording to be whole.
+    int sealedSliceCount() const { return m_sealedSliceCount; }
 
 signals:
     void elapsedTimeChanged(double seconds);
@@ -105,12 +112,15 @@ private:
     // The slice timer: the open slice is sealed ("auto") and the next one
     // takes its place in one swap, so no buffer falls between them.
     void rollOverSlice();
-    void beginSlice(const NextSlice& slice);
+    void beginSlice(const NextSlice& slice, Clock::time_point startedAt);
     // Stores, closes and hands on the open slice, putting `next` (or none)
-    // in its writer's place.
-    void sealCurrentSlice(const QString& reason, std::unique_ptr<AudioFileWriter> next);
+    // in its writer's place. Returns the moment of that swap: where the open
+    // slice's audio ends and the next one's begins.
+    Clock::time_point sealCurrentSlice(const QString& reason, std::unique_ptr<AudioFileWriter> next);
     void logWriteProblems(const AudioFileWriter& writer, bool finished, int sliceIndex) const;
-    std::unique_ptr<AudioFileWriter> swapWriter(std::unique_ptr<AudioFileWriter> next);
+    // Returns the writer replaced and the moment of the swap.
+    std::pair<std::unique_ptr<AudioFileWriter>, Clock::time_point> swapWriter(
+        std::unique_ptr<AudioFileWriter> next);
     // Capture thread.
     void writeBuffer(const AudioBuffer& buffer);
 
@@ -125,6 +135,7 @@ private:
     std::mutex m_writerGuard;
     std::unique_ptr<AudioFileWriter> m_writer;   // the open slice's file; guarded
     int m_currentSliceIndex = 0;
+    int m_sealedSliceCount = 0;
     QString m_currentRecordingId;
     QString m_currentUserId = QStringLiteral("local");
     std::optional<OpenSlice> m_openSlice;

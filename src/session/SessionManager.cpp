@@ -87,6 +87,8 @@ SessionManager::~SessionManager()
         stopRecorderAndStore();
         m_logger->info(QStringLiteral("SessionManager: quit while recording, recording kept as 'recorded'"));
     }
+    // The components go after this body; none of them may call back here.
+    m_db->setWriteFailureHandler({});
 }
 
 void SessionManager::buildComponents(SessionPlatform& platform)
@@ -121,6 +123,8 @@ void SessionManager::buildComponents(SessionPlatform& platform)
     m_orchestrator = std::make_unique<TranscriptionOrchestrator>(
         makeProviderFactory(m_preferences, m_logger.get(), platform.httpTiming), *m_postProcessor,
         *m_db, *m_fileManager, *m_logger, platform.orchestratorTiming);
+
+    m_db->setWriteFailureHandler([this](const QString& error) { onStoreWriteFailed(error); });
 
     m_alerts = std::move(platform.alerts);
     m_makeFloatingPanel = std::move(platform.floatingPanel);
@@ -292,6 +296,17 @@ void SessionManager::setErrorMessage(std::optional<QString> message)
     emit changed();
 }
 
+void SessionManager::onStoreWriteFailed(const QString& error)
+{
+    m_logger->error(QStringLiteral("SessionManager: could not save to the database: ") + error);
+    if (m_state == SessionState::idle)
+        return;
+    // Shown while the dictation goes on, and kept past its end, as the
+    // history may lack part of it.
+    m_storeError = QStringLiteral("Could not save to the database: ") + error;
+    setErrorMessage(m_storeError);
+}
+
 void SessionManager::updateCurrentRecording(const std::function<void(Recording&)>& change)
 {
     if (!m_currentRecording)
@@ -352,7 +367,13 @@ void SessionManager::startRecording()
     recording.updatedAt = now;
     recording.status = RecordingStatus::recording;
     recording.deviceId = deviceId();
-    m_db->insertRecording(recording);
+    // Audio of a recording without a row could not be found again.
+    if (!m_db->insertRecording(recording)) {
+        m_logger->error(QStringLiteral("SessionManager: failed to start recording: the recording could not be saved"));
+        setErrorMessage(QStringLiteral("Failed to start recording: it could not be saved to the database"));
+        return;
+    }
+    m_storeError.reset();
     m_currentRecording = recording;
     emit changed();
 
@@ -399,7 +420,9 @@ void SessionManager::stopRecorderAndStore()
     const double duration = m_audioRecorder->stop();   // seals and stores the last slice
     if (!m_currentRecording)
         return;
-    const int sliceCount = m_db->fetchSlices(m_currentRecording->id, false).size();
+    // Every slice sealed, stored or not: the finalising step fails a
+    // recording whose rows the store refused rather than join what is left.
+    const int sliceCount = m_audioRecorder->sealedSliceCount();
     updateCurrentRecording([&](Recording& r) {
         r.status = RecordingStatus::recorded;
         r.duration = duration;
@@ -458,7 +481,10 @@ QCoro::Task<void> SessionManager::process(CancelToken cancel)
         co_return;
     }
 
-    setErrorMessage(finished.error.value_or(QStringLiteral("Transcription failed")));
+    QString message = finished.error.value_or(QStringLiteral("Transcription failed"));
+    if (const std::optional<QString> storeError = std::exchange(m_storeError, std::nullopt))
+        message += QStringLiteral(". ") + *storeError;
+    setErrorMessage(message);
     setState(SessionState::idle);
     m_logger->info(QStringLiteral("SessionManager: state processing \u2192 idle (failed)"));
 }
@@ -525,7 +551,8 @@ void SessionManager::resetToIdle()
     m_injectionTarget.reset();
     m_characterCount = 0;
     m_currentRecording.reset();
-    m_errorMessage.reset();
+    // A store failure of the dictation just ended stays in view.
+    m_errorMessage = std::exchange(m_storeError, std::nullopt);
     m_textInjector->clearTargetApp();
     emit changed();
     m_logger->info(QStringLiteral("SessionManager: state \u2192 idle"));

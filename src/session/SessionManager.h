@@ -158,6 +158,9 @@ private:
     void showPermissionAlert(const QString& title, const QString& message,
                              const std::function<void()>& onOpen);
 
+    // The store refused a write (a full disk): logged, and shown while a
+    // dictation is under way.
+    void onStoreWriteFailed(const QString& error);
     void setState(SessionState state);
     void setErrorMessage(std::optional<QString> message);
     void updateCurrentRecording(const std::function<void(Recording&)>& change);
@@ -171,6 +174,8 @@ private:
     std::optional<InjectionTarget> m_injectionTarget;
     int m_characterCount = 0;
     std::optional<QString> m_errorMessage;
+    // The message of a store failure during the current dictation.
+    std::optional<QString> m_storeError;
     std::optional<QString> m_deviceId;
     std::optional<CancelToken> m_processingTask;
 

@@ -276,21 +276,29 @@ void DatabaseManager::bind(sqlite3_stmt* statement, const QList<SQLiteBinding>& 
     }
 }
 
-void DatabaseManager::execute(const QString& sql, const QList<SQLiteBinding>& bindings) const
+bool DatabaseManager::execute(const QString& sql, const QList<SQLiteBinding>& bindings) const
 {
     const QByteArray utf8 = sql.toUtf8();
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v2(m_db, utf8.constData(), static_cast<int>(utf8.size()), &raw, nullptr)
         != SQLITE_OK) {
-        printLine(QStringLiteral("[DatabaseManager] Prepare error: ") + lastError(m_db)
+        const QString error = lastError(m_db);
+        printLine(QStringLiteral("[DatabaseManager] Prepare error: ") + error
                   + QStringLiteral(" | SQL: ") + Graphemes::left(sql, 100));
-        return;
+        if (m_onWriteFailure)
+            m_onWriteFailure(error);
+        return false;
     }
     const Statement statement(raw, &sqlite3_finalize);
     bind(raw, bindings);
     const int result = sqlite3_step(raw);
-    if (result != SQLITE_DONE && result != SQLITE_ROW)
-        printLine(QStringLiteral("[DatabaseManager] Step error: ") + lastError(m_db));
+    if (result == SQLITE_DONE || result == SQLITE_ROW)
+        return true;
+    const QString error = lastError(m_db);
+    printLine(QStringLiteral("[DatabaseManager] Step error: ") + error);
+    if (m_onWriteFailure)
+        m_onWriteFailure(error);
+    return false;
 }
 
 QList<DatabaseManager::Row> DatabaseManager::query(const QString& sql,
@@ -439,18 +447,18 @@ QList<GlossaryItem> DatabaseManager::glossaryItems(const QString& sql,
 
 // ---- recordings ------------------------------------------------------------------
 
-void DatabaseManager::insertRecording(const Recording& r)
+bool DatabaseManager::insertRecording(const Recording& r)
 {
-    execute(QString::fromUtf8(kInsertRecording),
-            {r.id, r.userId, r.createdAt, r.duration, r.status, qint64(r.sliceCount), r.rawText,
-             r.cleanedText, r.provider, r.deviceId, r.error, r.deletedAt, r.updatedAt});
+    return execute(QString::fromUtf8(kInsertRecording),
+                   {r.id, r.userId, r.createdAt, r.duration, r.status, qint64(r.sliceCount), r.rawText,
+                    r.cleanedText, r.provider, r.deviceId, r.error, r.deletedAt, r.updatedAt});
 }
 
-void DatabaseManager::updateRecording(const Recording& r)
+bool DatabaseManager::updateRecording(const Recording& r)
 {
-    execute(QString::fromUtf8(kUpdateRecording),
-            {r.duration, r.status, qint64(r.sliceCount), r.rawText, r.cleanedText, r.provider,
-             r.deviceId, r.error, r.deletedAt, r.updatedAt, r.id});
+    return execute(QString::fromUtf8(kUpdateRecording),
+                   {r.duration, r.status, qint64(r.sliceCount), r.rawText, r.cleanedText, r.provider,
+                    r.deviceId, r.error, r.deletedAt, r.updatedAt, r.id});
 }
 
 std::optional<Recording> DatabaseManager::fetchRecording(const QString& id) const
@@ -506,17 +514,17 @@ void DatabaseManager::softDeleteRecording(const QString& id)
 
 // ---- slices ------------------------------------------------------------------------
 
-void DatabaseManager::insertSlice(const Slice& s)
+bool DatabaseManager::insertSlice(const Slice& s)
 {
-    execute(QString::fromUtf8(kInsertSlice),
-            {s.id, s.userId, s.recordingId, qint64(s.sliceIndex), s.filename, s.status, s.rawText,
-             s.duration, s.provider, s.error, s.deletedAt, s.updatedAt});
+    return execute(QString::fromUtf8(kInsertSlice),
+                   {s.id, s.userId, s.recordingId, qint64(s.sliceIndex), s.filename, s.status, s.rawText,
+                    s.duration, s.provider, s.error, s.deletedAt, s.updatedAt});
 }
 
-void DatabaseManager::updateSlice(const Slice& s)
+bool DatabaseManager::updateSlice(const Slice& s)
 {
-    execute(QString::fromUtf8(kUpdateSlice),
-            {s.status, s.rawText, s.duration, s.provider, s.error, s.deletedAt, s.updatedAt, s.id});
+    return execute(QString::fromUtf8(kUpdateSlice),
+                   {s.status, s.rawText, s.duration, s.provider, s.error, s.deletedAt, s.updatedAt, s.id});
 }
 
 QList<Slice> DatabaseManager::fetchSlices(const QString& recordingId, bool includingDeleted) const

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 #include <QVariantHash>
+#include <functional>
 #include <optional>
 #include <variant>
 
@@ -16,13 +17,16 @@ struct sqlite3_stmt;
 
 // The one SQLite store ("talvex.db" in the data folder): one connection in WAL
 // mode, the schema and its start-up migrations, and every query on recordings,
-// slices and glossary entries. Main thread only. Nothing here raises or returns
-// a failure: a failed statement prints one "[DatabaseManager] ..." line to
-// standard output, a failed write returns normally and a failed read gives an
-// empty list or no value.
+// slices and glossary entries. Main thread only. Nothing here raises: a failed
+// statement prints one "[DatabaseManager] ..." line to standard output, a
+// failed read gives an empty list or no value, and a failed write (a full
+// disk) is told to the write-failure handler; the dictation's writes also
+// return whether they were stored.
 class DatabaseManager
 {
 public:
+    // Told the store's own error text each time a write fails.
+    using WriteFailureHandler = std::function<void(const QString& error)>;
     // The counts shown on the accounts screen.
     struct UserStats
     {
@@ -57,11 +61,14 @@ public:
     DatabaseManager(const DatabaseManager&) = delete;
     DatabaseManager& operator=(const DatabaseManager&) = delete;
 
+    void setWriteFailureHandler(WriteFailureHandler handler) { m_onWriteFailure = std::move(handler); }
+
     // Recordings. Writes and deletions match the id exactly; the look-ups by id
     // ignore letter case.
-    void insertRecording(const Recording& recording);
-    // Writes every mutable column, updatedAt exactly as given.
-    void updateRecording(const Recording& recording);
+    // True when the row was stored.
+    bool insertRecording(const Recording& recording);
+    // Writes every mutable column, updatedAt exactly as given. True when stored.
+    bool updateRecording(const Recording& recording);
     std::optional<Recording> fetchRecording(const QString& id) const;   // not soft-deleted
     std::optional<Recording> fetchRecordingIncludingDeleted(const QString& id) const;
     // Rows in the database's order; every owner when `userId` is empty.
@@ -74,9 +81,11 @@ public:
     void softDeleteRecording(const QString& id);
 
     // Slices.
-    void insertSlice(const Slice& slice);
+    // True when the row was stored.
+    bool insertSlice(const Slice& slice);
     // Writes status, texts, duration, provider, error, deletedAt and updatedAt.
-    void updateSlice(const Slice& slice);
+    // True when stored.
+    bool updateSlice(const Slice& slice);
     // In slice order; the recording id matches exactly.
     QList<Slice> fetchSlices(const QString& recordingId, bool includingDeleted) const;
     std::optional<Slice> fetchSlice(const QString& id) const;   // soft-deleted included
@@ -138,7 +147,8 @@ private:
     void deduplicateIds();
     void markSynced(const QString& table, const QList<SyncedRow>& rows);
 
-    void execute(const QString& sql, const QList<SQLiteBinding>& bindings = {}) const;
+    // True when the statement ran to its end.
+    bool execute(const QString& sql, const QList<SQLiteBinding>& bindings = {}) const;
     QList<Row> query(const QString& sql, const QList<SQLiteBinding>& bindings = {}) const;
     static void bind(sqlite3_stmt* statement, const QList<SQLiteBinding>& bindings);
 
@@ -153,4 +163,5 @@ private:
 
     sqlite3* m_db = nullptr;
     QString m_dbPath;
+    WriteFailureHandler m_onWriteFailure;
 };

@@ -59,6 +59,9 @@ std::optional<QStringList> DashScopeASRService::recognizedTexts(const QJsonDocum
         return std::nullopt;
     QStringList texts;
     for (const QJsonValue element : content.toArray()) {
+        // A bare value where an object belongs is a broken answer, not silence.
+        if (!element.isObject())
+            return std::nullopt;
         const QJsonValue text = element.toObject().value("text");
         if (text.isString())
             texts << text.toString();

@@ -158,7 +158,8 @@ QCoro::Task<Recording> TranscriptionOrchestrator::finalizeRecording(Recording re
                                           return s.status == SliceStatus::completed;
                                       })),
                     total);
-        if (std::none_of(slices.begin(), slices.end(), isOutstanding))
+        if (std::none_of(slices.begin(), slices.end(),
+                         [this](const Slice& s) { return isAwaited(s); }))
             break;
         // A slice nobody works on would keep this loop waiting for ever.
         for (const Slice& slice : slices) {
@@ -175,9 +176,25 @@ QCoro::Task<Recording> TranscriptionOrchestrator::finalizeRecording(Recording re
     }
 
     const QList<Slice> slices = m_db.fetchSlices(id, false);
+    // Joining what the store holds when slices are missing from it would pass
+    // part of the dictation off as all of it.
+    const int missing = recording.sliceCount - int(slices.size());
+    if (missing > 0) {
+        const auto failed = writeRecording(id, [&](Recording& r) {
+            r.status = RecordingStatus::failed;
+            r.error = QStringLiteral("%1 of %2 slice(s) were not saved").arg(missing).arg(recording.sliceCount);
+        });
+        if (!failed)
+            co_return recording;
+        m_logger.error(label + QStringLiteral(" lacks %1 of its %2 slice(s) in the database")
+                                   .arg(missing)
+                                   .arg(recording.sliceCount));
+        co_return *failed;
+    }
     const auto unusable = std::count_if(slices.begin(), slices.end(), [](const Slice& s) {
         return s.status == SliceStatus::failed || s.status == SliceStatus::lost;
     });
+    const auto unsaved = std::count_if(slices.begin(), slices.end(), isOutstanding);
     if (unusable > 0) {
         const auto failed = writeRecording(id, [&](Recording& r) {
             r.status = RecordingStatus::failed;
@@ -186,6 +203,16 @@ QCoro::Task<Recording> TranscriptionOrchestrator::finalizeRecording(Recording re
         if (!failed)
             co_return recording;
         m_logger.error(label + QStringLiteral(" has %1 failed slice(s)").arg(unusable));
+        co_return *failed;
+    }
+    if (unsaved > 0) {
+        const auto failed = writeRecording(id, [&](Recording& r) {
+            r.status = RecordingStatus::failed;
+            r.error = QStringLiteral("%1 slice(s) could not be saved").arg(unsaved);
+        });
+        if (!failed)
+            co_return recording;
+        m_logger.error(label + QStringLiteral(" has %1 slice(s) whose text could not be saved").arg(unsaved));
         co_return *failed;
     }
 
@@ -279,7 +306,7 @@ QCoro::Task<std::optional<Recording>> TranscriptionOrchestrator::regenerate(Reco
     const QPointer<TranscriptionOrchestrator> self(this);
     const QList<Slice> slices = m_db.fetchSlices(recording.id, false);
     // Without the audio of every slice the stored texts are all there is:
-    // wiping them could only end in a failed recording.
+    // transcribing again could only end in a failed recording.
     const auto unusable = std::count_if(slices.begin(), slices.end(), [this](const Slice& s) {
         return s.status == SliceStatus::lost || !hasAudioFile(s);
     });
@@ -291,10 +318,12 @@ QCoro::Task<std::optional<Recording>> TranscriptionOrchestrator::regenerate(Reco
         co_return recording;
     }
 
+    // The earlier texts stay until new ones replace them: a slice's text only
+    // by a successful transcription, the recording's only by a successful
+    // finalisation. Offline or with a bad key nothing is wiped.
     for (const Slice& listed : slices) {
         const auto reset = writeSlice(listed.id, [](Slice& s) {
             s.status = SliceStatus::pending;
-            s.rawText = std::nullopt;
             s.error = std::nullopt;
         });
         if (!reset)
@@ -305,19 +334,31 @@ QCoro::Task<std::optional<Recording>> TranscriptionOrchestrator::regenerate(Reco
     }
 
     const auto reset = writeRecording(recording.id, [](Recording& r) {
-        r.rawText = std::nullopt;
-        r.cleanedText = std::nullopt;
         r.status = RecordingStatus::recorded;
     });
     if (!reset)
         co_return recording;
     const CancelToken notCancelled;
-    co_return co_await finalizeRecording(*reset, notCancelled);
+    const Recording finished = co_await finalizeRecording(*reset, notCancelled);
+    if (!self || finished.status != RecordingStatus::failed)
+        co_return finished;
+    // A polishing failure has stored the new joined text without a cleaned
+    // text to match: the recording goes back to the texts it had.
+    co_return writeRecording(recording.id, [&](Recording& r) {
+        r.rawText = reset->rawText;
+        r.cleanedText = reset->cleanedText;
+        r.provider = reset->provider;
+    });
 }
 
 bool TranscriptionOrchestrator::isStranded(const Slice& slice) const
 {
-    return isOutstanding(slice) && !m_transcribing.contains(slice.id);
+    return isOutstanding(slice) && !m_transcribing.contains(slice.id) && !m_unsaved.contains(slice.id);
+}
+
+bool TranscriptionOrchestrator::isAwaited(const Slice& slice) const
+{
+    return isOutstanding(slice) && (m_transcribing.contains(slice.id) || !m_unsaved.contains(slice.id));
 }
 
 Result<QByteArray, QString> TranscriptionOrchestrator::readSliceAudio(const Slice& slice) const
@@ -358,7 +399,13 @@ std::optional<Slice> TranscriptionOrchestrator::writeSlice(const QString& id,
     change(*slice);
     // Stamped, so that a slice pushed while it was pending is pushed again.
     slice->updatedAt = QDateTime::currentDateTimeUtc();
-    m_db.updateSlice(*slice);
+    if (!m_db.updateSlice(*slice)) {
+        // The store reports its error itself; the slice is not transcribed
+        // again and again into a store that refuses the result.
+        m_unsaved.insert(id);
+        return std::nullopt;
+    }
+    m_unsaved.remove(id);
     return slice;
 }
 
@@ -370,6 +417,9 @@ std::optional<Recording> TranscriptionOrchestrator::writeRecording(
         return std::nullopt;
     change(*recording);
     recording->updatedAt = QDateTime::currentDateTimeUtc();
+    // A write the store refuses is reported by the store; the caller still
+    // gets the recording as it should be, so a dictation whose texts are all
+    // here is not lost with the row.
     m_db.updateRecording(*recording);
     return recording;
 }

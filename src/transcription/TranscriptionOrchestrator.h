@@ -72,7 +72,8 @@ public:
     QCoro::Task<Recording> finalizeRecording(Recording recording, CancelToken cancel = {});
 
     // Processes a stored recording again and returns it as the retry left it;
-    // none when no such recording is stored (or it is deleted).
+    // none when no such recording is stored (or it is deleted). A regenerate
+    // keeps the earlier texts of whatever it could not make anew.
     QCoro::Task<std::optional<Recording>> retry(QString recordingId, RetryMode mode);
 
     Progress progress() const { return m_progress; }
@@ -89,6 +90,10 @@ private:
     // A slice waiting for a text that no transcription here is working on:
     // left behind by a crash, or marked pending by the start-up recovery.
     bool isStranded(const Slice& slice) const;
+    // A slice the finalising step still waits for: one that is pending or
+    // processing, unless the store refused its last write and nothing is
+    // working on it any more.
+    bool isAwaited(const Slice& slice) const;
     // The slice's audio, or the description of why it cannot be read.
     Result<QByteArray, QString> readSliceAudio(const Slice& slice) const;
     bool hasAudioFile(const Slice& slice) const;
@@ -96,7 +101,8 @@ private:
     // The stored, not deleted row.
     std::optional<Slice> liveSlice(const QString& id) const;
     // Re-reads the row, applies `change`, stamps updatedAt and writes it; none
-    // (and nothing written) when the row is gone or soft-deleted.
+    // when the row is gone or soft-deleted (nothing written) or the store
+    // refused the write (the slice is then noted in m_unsaved).
     std::optional<Slice> writeSlice(const QString& id, const std::function<void(Slice&)>& change);
     std::optional<Recording> writeRecording(const QString& id,
                                             const std::function<void(Recording&)>& change);
@@ -112,6 +118,8 @@ private:
     Progress m_progress;
     // Ids of the slices whose transcription is under way right now.
     QSet<QString> m_transcribing;
+    // Ids of the slices whose last write the store refused (a full disk).
+    QSet<QString> m_unsaved;
     // Fired on destruction: aborts the recognition requests still under way.
     CancelToken m_lifetime;
 };

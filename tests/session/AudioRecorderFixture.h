@@ -42,6 +42,7 @@ protected:
     AudioFileWriterFactory writers = MemoryAudioFileWriter::factory(written);
     // Runs inside onSliceReady, after the fixture has noted the slice.
     std::function<void(const Slice&)> atHandOff;
+    AudioRecorderTiming timing;
 
     QString recordingId = newRecordId();
     QList<std::shared_ptr<ToneCapture>> captures;
@@ -54,7 +55,7 @@ protected:
                 captures.append(std::make_shared<ToneCapture>(tone));
                 return std::make_unique<SharedCapture>(captures.last());
             };
-            m_recorder = std::make_unique<AudioRecorder>(files, db, log.logger, makeCapture, writers);
+            m_recorder = std::make_unique<AudioRecorder>(files, db, log.logger, makeCapture, writers, timing);
             m_recorder->onSliceReady = [this](const Slice& slice) { noteHandOff(slice); };
         }
         return *m_recorder;

@@ -108,6 +108,29 @@ TEST_F(AudioRecorderTest, SlicesAreSealedAutomaticallyAtTheSliceLength)
         EXPECT_NEAR(tone.format.secondsFor(file.frames()), 0.3 * tone.speed, 0.1 * tone.speed);
 }
 
+// Handing a sealed slice on takes time (its file is finished, its
+// transcription starts) while the next slice already records: that time
+// belongs to the next slice, so the stored durations add up to the whole.
+TEST_F(AudioRecorderTest, TheNextSliceStartsAtTheSwapNotAfterTheHandOff)
+{
+    auto now = std::make_shared<std::chrono::steady_clock::time_point>(std::chrono::steady_clock::now());
+    timing.clock = [now] { return *now; };
+    atHandOff = [now](const Slice& slice) {
+        if (slice.sliceIndex == 1)
+            *now += std::chrono::seconds(5);
+    };
+    rec().sliceDuration = 0.05;
+    ASSERT_EQ(start(), std::nullopt);
+    ASSERT_TRUE(waitUntil([&] { return handed.size() >= 2; }));
+    const double total = rec().stop();
+
+    ASSERT_EQ(handed.size(), 3);
+    EXPECT_EQ(*handed[0].slice.duration, 0.0);
+    EXPECT_EQ(*handed[1].slice.duration, 5.0);
+    EXPECT_EQ(*handed[2].slice.duration, 0.0);
+    EXPECT_EQ(total, 5.0);
+}
+
 TEST_F(AudioRecorderTest, NoAudioIsLostWhileTheNextSliceFileOpens)
 {
     // A slow disk: every slice file takes 60 ms to open, while the capture

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "OrchestratorFixture.h"
+#include "support/StoreLock.h"
 
 using namespace orchestratortest;
 
@@ -105,6 +106,53 @@ TEST_F(OrchestratorFinalizeTest, FailsWithoutPolishingWhenSlicesFailedOrWereLost
     EXPECT_TRUE(openAI.requests().isEmpty());
     EXPECT_EQ(orchestratorLines(), (QStringList{"Orchestrator: recording " + recording.id
                                                 + " has 2 failed slice(s)"}));
+}
+
+// Slices the recorder sealed but the store refused (a full disk): joining
+// the rest would pass part of the dictation off as all of it.
+TEST_F(OrchestratorFinalizeTest, FailsWithoutPolishingWhenSealedSlicesAreMissingFromTheStore)
+{
+    Recording recording = addRecording();
+    addSlice(recording, 1, SliceStatus::completed, QString("one"));
+    recording.sliceCount = 3;   // as the recorder sealed them
+
+    const std::optional<Recording> result = finalize(recording);
+
+    ASSERT_TRUE(result);
+    const Recording stored = *db.fetchRecording(recording.id);
+    EXPECT_EQ(describe(result), describe(stored));
+    EXPECT_EQ(stored.status, RecordingStatus::failed);
+    EXPECT_EQ(stored.error, "2 of 3 slice(s) were not saved");
+    EXPECT_EQ(stored.rawText, std::nullopt);
+    EXPECT_TRUE(openAI.requests().isEmpty());
+    EXPECT_EQ(orchestratorLines(), (QStringList{"Orchestrator: recording " + recording.id
+                                                + " lacks 2 of its 3 slice(s) in the database"}));
+}
+
+// A transcription whose result the store refuses leaves its slice in
+// processing; the wait must end with a failure, not send it again for ever.
+TEST_F(OrchestratorFinalizeTest, ASliceWhoseTextTheStoreRefusesFailsTheRecording)
+{
+    std::unique_ptr<StoreLock> lock;
+    transcribe = [&](int slice, int) {
+        lock = std::make_unique<StoreLock>(files.baseDirectory() + "/talvex.db");
+        return HttpFake::Answer::text(200, "text " + QByteArray::number(slice));
+    };
+    Recording recording = addRecording();
+    addSlice(recording, 1, SliceStatus::completed, QString("one"));
+    const Slice second = addSlice(recording, 2);
+    orchestrator->onSliceReady(second);
+
+    const std::optional<Recording> result = finalize(recording);
+
+    ASSERT_TRUE(result) << "the finalising step did not end";
+    ASSERT_TRUE(lock && lock->held());
+    EXPECT_EQ(result->status, RecordingStatus::failed);
+    EXPECT_EQ(result->error, "1 slice(s) could not be saved");
+    EXPECT_EQ(requestsTo(openAI, kTranscriptions).size(), 1);
+    EXPECT_TRUE(requestsTo(openAI, kChat).isEmpty());
+    lock.reset();
+    EXPECT_EQ(db.fetchSlice(second.id)->status, SliceStatus::processing) << "refused, so not written";
 }
 
 TEST_F(OrchestratorFinalizeTest, PolishingFailureKeepsTheRawText)

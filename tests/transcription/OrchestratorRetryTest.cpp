@@ -162,3 +162,62 @@ TEST_F(OrchestratorRetryTest, RegenerateRefusesARecordingWithoutEveryAudioFile)
         EXPECT_EQ(logger.entries().last().level, LogLevel::warning);
     }
 }
+
+// Offline, with a bad key or a failing model the earlier result must survive:
+// a text is replaced only by a new successful one.
+TEST_F(OrchestratorRetryTest, RegenerateThatFailsKeepsTheEarlierTexts)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<void()> stage;
+        QStringList sliceTexts;   // afterwards, in slice order
+        QString error;
+    };
+    const Case cases[] = {
+        {"the service fails for one slice",
+         [this] {
+             transcribe = [](int slice, int) {
+                 return slice == 2 ? HttpFake::Answer::text(503, "busy")
+                                   : HttpFake::Answer::text(200, "new " + QByteArray::number(slice));
+             };
+         },
+         {"new 1", "old two"}, "1 slice(s) failed"},
+        {"no key", [this] { prefs.setValue(PrefKey::apiKey, QString()); }, {"old one", "old two"},
+         "2 slice(s) failed"},
+        {"polishing fails",
+         [this] { polish = [](const HttpFake::Request&) { return HttpFake::Answer::text(500, "down"); }; },
+         {"text 1", "text 2"}, "Post-processing failed: Post-processing API error (500): down"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        prefs.setValue(PrefKey::apiKey, "sk-openai-test");
+        transcribe = [](int slice, int) { return HttpFake::Answer::text(200, "text " + QByteArray::number(slice)); };
+        polish = [](const HttpFake::Request&) {
+            return HttpFake::Answer::json(200, orchestratortest::chatAnswer("Polished."));
+        };
+        c.stage();
+        Recording recording = addRecording();
+        recording.status = RecordingStatus::completed;
+        recording.rawText = "old one old two";
+        recording.cleanedText = "Old one, old two.";
+        recording.provider = "gpt-4o";
+        db.updateRecording(recording);
+        const Slice first = addSlice(recording, 1, SliceStatus::completed, QString("old one"));
+        const Slice second = addSlice(recording, 2, SliceStatus::completed, QString("old two"));
+
+        const auto result = retry(recording.id, RetryMode::regenerate);
+
+        ASSERT_TRUE(result && *result);
+        const Recording stored = *db.fetchRecording(recording.id);
+        EXPECT_EQ(describe(**result), describe(stored));
+        EXPECT_EQ(stored.status, RecordingStatus::failed);
+        EXPECT_EQ(stored.error, c.error);
+        EXPECT_EQ(stored.rawText, "old one old two");
+        EXPECT_EQ(stored.cleanedText, "Old one, old two.");
+        EXPECT_EQ(stored.provider, "gpt-4o");
+        EXPECT_EQ((QStringList{db.fetchSlice(first.id)->rawText.value_or("none"),
+                               db.fetchSlice(second.id)->rawText.value_or("none")}),
+                  c.sliceTexts);
+    }
+}

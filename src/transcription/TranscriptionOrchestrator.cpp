@@ -175,45 +175,40 @@ QCoro::Task<Recording> TranscriptionOrchestrator::finalizeRecording(Recording re
             co_return recording;
     }
 
+    // Fails the recording with `error`, logged as `line`; a recording deleted
+    // meanwhile is left as it is.
+    const auto fail = [&](const QString& error, const QString& line) {
+        const auto failed = writeRecording(id, [&](Recording& r) {
+            r.status = RecordingStatus::failed;
+            r.error = error;
+        });
+        if (!failed)
+            return recording;
+        m_logger.error(line);
+        return *failed;
+    };
+
     const QList<Slice> slices = m_db.fetchSlices(id, false);
     // Joining what the store holds when slices are missing from it would pass
     // part of the dictation off as all of it.
     const int missing = recording.sliceCount - int(slices.size());
     if (missing > 0) {
-        const auto failed = writeRecording(id, [&](Recording& r) {
-            r.status = RecordingStatus::failed;
-            r.error = QStringLiteral("%1 of %2 slice(s) were not saved").arg(missing).arg(recording.sliceCount);
-        });
-        if (!failed)
-            co_return recording;
-        m_logger.error(label + QStringLiteral(" lacks %1 of its %2 slice(s) in the database")
+        co_return fail(QStringLiteral("%1 of %2 slice(s) were not saved").arg(missing).arg(recording.sliceCount),
+                       label + QStringLiteral(" lacks %1 of its %2 slice(s) in the database")
                                    .arg(missing)
                                    .arg(recording.sliceCount));
-        co_return *failed;
     }
     const auto unusable = std::count_if(slices.begin(), slices.end(), [](const Slice& s) {
         return s.status == SliceStatus::failed || s.status == SliceStatus::lost;
     });
-    const auto unsaved = std::count_if(slices.begin(), slices.end(), isOutstanding);
     if (unusable > 0) {
-        const auto failed = writeRecording(id, [&](Recording& r) {
-            r.status = RecordingStatus::failed;
-            r.error = QStringLiteral("%1 slice(s) failed").arg(unusable);
-        });
-        if (!failed)
-            co_return recording;
-        m_logger.error(label + QStringLiteral(" has %1 failed slice(s)").arg(unusable));
-        co_return *failed;
+        co_return fail(QStringLiteral("%1 slice(s) failed").arg(unusable),
+                       label + QStringLiteral(" has %1 failed slice(s)").arg(unusable));
     }
+    const auto unsaved = std::count_if(slices.begin(), slices.end(), isOutstanding);
     if (unsaved > 0) {
-        const auto failed = writeRecording(id, [&](Recording& r) {
-            r.status = RecordingStatus::failed;
-            r.error = QStringLiteral("%1 slice(s) could not be saved").arg(unsaved);
-        });
-        if (!failed)
-            co_return recording;
-        m_logger.error(label + QStringLiteral(" has %1 slice(s) whose text could not be saved").arg(unsaved));
-        co_return *failed;
+        co_return fail(QStringLiteral("%1 slice(s) could not be saved").arg(unsaved),
+                       label + QStringLiteral(" has %1 slice(s) whose text could not be saved").arg(unsaved));
     }
 
     QStringList pieces;
@@ -263,14 +258,8 @@ QCoro::Task<Recording> TranscriptionOrchestrator::finalizeRecording(Recording re
         co_return *completed;
     }
     const QString description = polished.error().description();
-    const auto failed = writeRecording(id, [&](Recording& r) {
-        r.status = RecordingStatus::failed;
-        r.error = QStringLiteral("Post-processing failed: ") + description;
-    });
-    if (!failed)
-        co_return recording;
-    m_logger.error(QStringLiteral("Orchestrator: post-processing failed: ") + description);
-    co_return *failed;
+    co_return fail(QStringLiteral("Post-processing failed: ") + description,
+                   QStringLiteral("Orchestrator: post-processing failed: ") + description);
 }
 
 QCoro::Task<std::optional<Recording>> TranscriptionOrchestrator::retry(QString recordingId,

@@ -88,45 +88,47 @@ TEST_F(OrchestratorFinalizeTest, WaitsForTheSlicesAndReportsProgress)
     EXPECT_EQ(requestsTo(openAI, kTranscriptions).size(), 2) << "slices under way are not sent twice";
 }
 
-TEST_F(OrchestratorFinalizeTest, FailsWithoutPolishingWhenSlicesFailedOrWereLost)
+// A failed or lost slice, or slices the recorder sealed but the store
+// refused (a full disk): joining the rest would pass part of the dictation
+// off as all of it.
+TEST_F(OrchestratorFinalizeTest, FailsWithoutPolishingWhenASliceFailedOrIsMissing)
 {
-    const Recording recording = addRecording();
-    addSlice(recording, 1, SliceStatus::completed, QString("one"));
-    addSlice(recording, 2, SliceStatus::failed);
-    addSlice(recording, 3, SliceStatus::lost, std::nullopt, false);
+    struct Case
+    {
+        const char* name;
+        std::function<void(Recording&)> stage;
+        QString error;
+        QString line;   // after "Orchestrator: recording <id>"
+    };
+    const Case cases[] = {
+        {"failed and lost slices",
+         [this](Recording& r) {
+             addSlice(r, 2, SliceStatus::failed);
+             addSlice(r, 3, SliceStatus::lost, std::nullopt, false);
+         },
+         "2 slice(s) failed", " has 2 failed slice(s)"},
+        {"sealed slices missing from the store", [](Recording& r) { r.sliceCount = 3; },
+         "2 of 3 slice(s) were not saved", " lacks 2 of its 3 slice(s) in the database"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Recording recording = addRecording();
+        addSlice(recording, 1, SliceStatus::completed, QString("one"));
+        c.stage(recording);
+        const qsizetype linesBefore = orchestratorLines().size();
 
-    const std::optional<Recording> result = finalize(recording);
+        const std::optional<Recording> result = finalize(recording);
 
-    ASSERT_TRUE(result);
-    const Recording stored = *db.fetchRecording(recording.id);
-    EXPECT_EQ(describe(result), describe(stored));
-    EXPECT_EQ(stored.status, RecordingStatus::failed);
-    EXPECT_EQ(stored.error, "2 slice(s) failed");
-    EXPECT_EQ(stored.rawText, std::nullopt);
-    EXPECT_TRUE(openAI.requests().isEmpty());
-    EXPECT_EQ(orchestratorLines(), (QStringList{"Orchestrator: recording " + recording.id
-                                                + " has 2 failed slice(s)"}));
-}
-
-// Slices the recorder sealed but the store refused (a full disk): joining
-// the rest would pass part of the dictation off as all of it.
-TEST_F(OrchestratorFinalizeTest, FailsWithoutPolishingWhenSealedSlicesAreMissingFromTheStore)
-{
-    Recording recording = addRecording();
-    addSlice(recording, 1, SliceStatus::completed, QString("one"));
-    recording.sliceCount = 3;   // as the recorder sealed them
-
-    const std::optional<Recording> result = finalize(recording);
-
-    ASSERT_TRUE(result);
-    const Recording stored = *db.fetchRecording(recording.id);
-    EXPECT_EQ(describe(result), describe(stored));
-    EXPECT_EQ(stored.status, RecordingStatus::failed);
-    EXPECT_EQ(stored.error, "2 of 3 slice(s) were not saved");
-    EXPECT_EQ(stored.rawText, std::nullopt);
-    EXPECT_TRUE(openAI.requests().isEmpty());
-    EXPECT_EQ(orchestratorLines(), (QStringList{"Orchestrator: recording " + recording.id
-                                                + " lacks 2 of its 3 slice(s) in the database"}));
+        ASSERT_TRUE(result);
+        const Recording stored = *db.fetchRecording(recording.id);
+        EXPECT_EQ(describe(result), describe(stored));
+        EXPECT_EQ(stored.status, RecordingStatus::failed);
+        EXPECT_EQ(stored.error, c.error);
+        EXPECT_EQ(stored.rawText, std::nullopt);
+        EXPECT_TRUE(openAI.requests().isEmpty());
+        EXPECT_EQ(orchestratorLines().mid(linesBefore),
+                  (QStringList{"Orchestrator: recording " + recording.id + c.line}));
+    }
 }
 
 // A transcription whose result the store refuses leaves its slice in

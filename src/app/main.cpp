@@ -4,11 +4,13 @@
 
 #include "app/ApplicationShell.h"
 #include "platform/Preferences.h"
+#include "platform/QuitSignalWatcher.h"
 #include "platform/SingleInstance.h"
 #include "platform/Updater.h"
 #include "platform/qt/MessageBoxAlertPresenter.h"
 #include "session/SessionManager.h"
 #include "store/LocaleManager.h"
+#include "store/Logger.h"
 
 int main(int argc, char** argv)
 {
@@ -17,6 +19,11 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("Talvex"));
     QApplication::setApplicationVersion(QStringLiteral(TALVEX_VERSION));
     QApplication::setQuitOnLastWindowClosed(false);
+    // From here on a log-out, Ctrl+C or a closed terminal ends the program
+    // like the menu's quit: the controller then seals and stores a dictation
+    // still being recorded. Signals that come before the event loop runs
+    // are handled once it does.
+    QuitSignalWatcher quitSignals;
 
     // One instance per user: a second launch hands its arguments over and ends.
     const QString dataFolder =
@@ -39,6 +46,13 @@ int main(int argc, char** argv)
     ApplicationShell shell(session, updater, alerts);
     QObject::connect(&instance, &SingleInstance::activationRequested, &shell,
                      &ApplicationShell::showMainWindow);
+    if (!quitSignals.errorString().isEmpty())
+        session.logger().error(QStringLiteral("App: ") + quitSignals.errorString());
+    QObject::connect(&quitSignals, &QuitSignalWatcher::received, &app, [&session](int signalNumber) {
+        session.logger().info(QStringLiteral("App: received %1, quitting")
+                                  .arg(QuitSignalWatcher::nameOf(signalNumber)));
+        QCoreApplication::quit();
+    });
     shell.start();
     return app.exec();
 }

@@ -1,7 +1,5 @@
 #include "session/SessionManager.h"
 
-#include <QFileInfo>
-#include <QSet>
 #include <QTimer>
 
 #include "platform/Accessibility.h"
@@ -15,6 +13,7 @@
 #include "platform/qt/MessageBoxAlertPresenter.h"
 #include "session/FloatingPanelController.h"
 #include "session/HotkeyManager.h"
+#include "session/StartupRecovery.h"
 #include "store/DatabaseManager.h"
 #include "store/LocaleManager.h"
 #include "store/Logger.h"
@@ -175,53 +174,10 @@ void SessionManager::performStartupChecks()
 
 void SessionManager::performAsyncStartupChecks()
 {
-    for (Recording recording : m_db->fetchRecordingsWithStatus(
-             {RecordingStatus::recording, RecordingStatus::paused}, std::nullopt)) {
-        const QList<Slice> slices = m_db->fetchSlices(recording.id, false);
-        const RecordingStatus status = deduceRecordingStatus(recording, slices);
-        if (status == recording.status)
-            continue;
-        m_logger->info(QStringLiteral("Consistency: recording %1 status corrected: %2 \u2192 %3")
-                           .arg(recording.id, toText(recording.status), toText(status)));
-        recording.status = status;
-        recording.updatedAt = QDateTime::currentDateTimeUtc();
-        m_db->updateRecording(recording);
-    }
-
-    const QStringList listed = m_fileManager->listAllRecordingFiles();
-    const QSet<QString> files(listed.begin(), listed.end());
-    for (const Recording& recording : m_db->fetchAllRecordings(std::nullopt, false)) {
-        for (Slice slice : m_db->fetchSlices(recording.id, false)) {
-            const SliceStatus expected = slice.rawText ? SliceStatus::completed
-                : files.contains(slice.filename)       ? SliceStatus::pending
-                                                       : SliceStatus::lost;
-            if (slice.status == expected)
-                continue;
-            slice.status = expected;   // its updatedAt stays as it was
-            m_db->updateSlice(slice);
-        }
-    }
-
+    StartupRecovery(*m_db, *m_fileManager, *m_logger).run();
     if (RecordingFileManager::reachesDiskWarningThreshold(m_fileManager->recordingsDirectorySize()))
         m_logger->warning(QStringLiteral("SessionManager: recordings directory exceeds 10GB"));
     m_fileManager->cleanOldLogs(m_clock());
-}
-
-RecordingStatus SessionManager::deduceRecordingStatus(const Recording& recording,
-                                                      const QList<Slice>& slices) const
-{
-    if (recording.rawText)
-        return recording.cleanedText ? RecordingStatus::completed : RecordingStatus::transcribed;
-    const bool allTranscribed = std::all_of(slices.begin(), slices.end(),
-                                            [](const Slice& s) { return s.rawText.has_value(); });
-    if (!slices.isEmpty() && allTranscribed)
-        return RecordingStatus::transcribed;
-    for (const Slice& slice : slices) {
-        const auto path = m_fileManager->sliceFilePath(slice.filename);
-        if (path && QFileInfo::exists(*path))
-            return RecordingStatus::recorded;
-    }
-    return RecordingStatus::failed;
 }
 
 void SessionManager::forwardChanges()

@@ -141,9 +141,9 @@ private:
     void setupHotkey();
     void setupAudioRecorderCallbacks();
     void performStartupChecks();
+    // The recovery pass (StartupRecovery), the large-folder warning and the
+    // removal of old logs.
     void performAsyncStartupChecks();
-    RecordingStatus deduceRecordingStatus(const Recording& recording,
-                                          const QList<class Slice>& slices) const;
     void forwardChanges();
     void schedulePanelStep(std::chrono::milliseconds delay);
     void schedulePermissionStep(std::chrono::milliseconds delay);

@@ -26,6 +26,12 @@ void printLine(const QString& line)
 
 QString lastError(sqlite3* db) { return QString::fromUtf8(sqlite3_errmsg(db)); }
 
+QString columnText(sqlite3_stmt* statement, int column)
+{
+    return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, column)),
+                             sqlite3_column_bytes(statement, column));
+}
+
 QString placeholders(qsizetype count, const QString& one = QStringLiteral("?"))
 {
     return QStringList(count, one).join(QStringLiteral(", "));
@@ -304,43 +310,46 @@ bool DatabaseManager::execute(const QString& sql, const QList<SQLiteBinding>& bi
 QList<DatabaseManager::Row> DatabaseManager::query(const QString& sql,
                                                    const QList<SQLiteBinding>& bindings) const
 {
-    const QByteArray utf8 = sql.toUtf8();
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(m_db, utf8.constData(), static_cast<int>(utf8.size()), &raw, nullptr)
-        != SQLITE_OK) {
-        printLine(QStringLiteral("[DatabaseManager] Query prepare error: ") + lastError(m_db));
-        return {};
-    }
-    const Statement statement(raw, &sqlite3_finalize);
-    bind(raw, bindings);
-
     QList<Row> rows;
-    int result;
-    while ((result = sqlite3_step(raw)) == SQLITE_ROW) {
+    const bool complete = forEachRow(sql, bindings, [&rows](sqlite3_stmt* statement) {
         Row row;
-        const int columns = sqlite3_column_count(raw);
+        const int columns = sqlite3_column_count(statement);
         for (int i = 0; i < columns; ++i) {
-            const QString name = QString::fromUtf8(sqlite3_column_name(raw, i));
-            switch (sqlite3_column_type(raw, i)) {
-            case SQLITE_INTEGER: row.insert(name, qint64(sqlite3_column_int64(raw, i))); break;
-            case SQLITE_FLOAT: row.insert(name, sqlite3_column_double(raw, i)); break;
-            case SQLITE_TEXT:
-                row.insert(name, QString::fromUtf8(
-                                     reinterpret_cast<const char*>(sqlite3_column_text(raw, i)),
-                                     sqlite3_column_bytes(raw, i)));
-                break;
+            const QString name = QString::fromUtf8(sqlite3_column_name(statement, i));
+            switch (sqlite3_column_type(statement, i)) {
+            case SQLITE_INTEGER: row.insert(name, qint64(sqlite3_column_int64(statement, i))); break;
+            case SQLITE_FLOAT: row.insert(name, sqlite3_column_double(statement, i)); break;
+            case SQLITE_TEXT: row.insert(name, columnText(statement, i)); break;
             case SQLITE_NULL: row.remove(name); break;
             default: break;   // blobs are not read
             }
         }
         rows.append(row);
+    });
+    // A read that broke off is a failed read, not a shorter result.
+    return complete ? rows : QList<Row>();
+}
+
+bool DatabaseManager::forEachRow(const QString& sql, const QList<SQLiteBinding>& bindings,
+                                 const std::function<void(sqlite3_stmt*)>& onRow) const
+{
+    const QByteArray utf8 = sql.toUtf8();
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(m_db, utf8.constData(), static_cast<int>(utf8.size()), &raw, nullptr)
+        != SQLITE_OK) {
+        printLine(QStringLiteral("[DatabaseManager] Query prepare error: ") + lastError(m_db));
+        return false;
     }
+    const Statement statement(raw, &sqlite3_finalize);
+    bind(raw, bindings);
+    int result;
+    while ((result = sqlite3_step(raw)) == SQLITE_ROW)
+        onRow(raw);
     if (result != SQLITE_DONE) {
-        // A read that broke off is a failed read, not a shorter result.
         printLine(QStringLiteral("[DatabaseManager] Step error: ") + lastError(m_db));
-        return {};
+        return false;
     }
-    return rows;
+    return true;
 }
 
 // ---- parsers -------------------------------------------------------------------
@@ -536,6 +545,37 @@ QList<Slice> DatabaseManager::fetchSlices(const QString& recordingId, bool inclu
     return slices(sql, {recordingId});
 }
 
+QList<DatabaseManager::SliceState> DatabaseManager::fetchSliceStatesOfLiveRecordings() const
+{
+    // Only the columns it needs, read straight from the statement: at tens
+    // of thousands of slices the generic row reader would cost most of the time.
+    QList<SliceState> states;
+    const bool complete = forEachRow(
+        QStringLiteral("SELECT s.id, s.recording_id, s.filename, s.status,\n"
+                       "       typeof(s.raw_text) = 'text', s.deleted_at IS NOT NULL\n"
+                       "FROM slices s\n"
+                       "JOIN recordings r ON s.recording_id = r.id\n"
+                       "WHERE r.deleted_at IS NULL;"),
+        {}, [&states](sqlite3_stmt* statement) {
+            const auto status = sliceStatusFromText(columnText(statement, 3));
+            // A row without a readable status or file name is left out, as
+            // the other readers leave it out.
+            if (!status || sqlite3_column_type(statement, 0) != SQLITE_TEXT
+                || sqlite3_column_type(statement, 2) != SQLITE_TEXT)
+                return;
+            states.append(SliceState{columnText(statement, 0), columnText(statement, 1),
+                                     columnText(statement, 2), *status,
+                                     sqlite3_column_int(statement, 4) != 0,
+                                     sqlite3_column_int(statement, 5) != 0});
+        });
+    return complete ? states : QList<SliceState>();
+}
+
+void DatabaseManager::updateSliceStatus(const QString& id, SliceStatus status)
+{
+    execute(QStringLiteral("UPDATE slices SET status = ? WHERE id = ?;"), {status, id});
+}
+
 std::optional<Slice> DatabaseManager::fetchSlice(const QString& id) const
 {
     const auto rows = query(QStringLiteral("SELECT * FROM slices WHERE LOWER(id) = LOWER(?);"), {id});
@@ -663,6 +703,21 @@ void DatabaseManager::markSynced(const QString& table, const QList<SyncedRow>& r
                     .arg(table, placeholders(part.size(), QStringLiteral("(?, ?)"))),
                 bindings);
     }
+}
+
+// ---- transactions ------------------------------------------------------------------------
+
+bool DatabaseManager::writeInTransaction(const std::function<void()>& writes)
+{
+    if (!execute(QStringLiteral("BEGIN IMMEDIATE;"))) {
+        writes();
+        return false;
+    }
+    writes();
+    if (execute(QStringLiteral("COMMIT;")))
+        return true;
+    execute(QStringLiteral("ROLLBACK;"));
+    return false;
 }
 
 // ---- clearing and statistics -----------------------------------------------------------

@@ -40,6 +40,18 @@ public:
         bool operator==(const UserStats&) const = default;
     };
 
+    // What the start-up recovery reads of a slice: enough to judge its status
+    // and to find its file, without the cost of reading every column.
+    struct SliceState
+    {
+        QString id;
+        QString recordingId;
+        QString filename;
+        SliceStatus status = SliceStatus::pending;
+        bool hasRawText = false;
+        bool deleted = false;
+    };
+
     // A row as a push sent it: its id and the updated_at text it carried. A
     // mark only stamps a row that still holds that text, so a change made while
     // the push was on the network stays dirty.
@@ -88,6 +100,12 @@ public:
     bool updateSlice(const Slice& slice);
     // In slice order; the recording id matches exactly.
     QList<Slice> fetchSlices(const QString& recordingId, bool includingDeleted) const;
+    // The state of every slice of every recording that is not deleted, of
+    // every owner, deleted slices included, in one statement and in no
+    // particular order: what the start-up recovery judges them by.
+    QList<SliceState> fetchSliceStatesOfLiveRecordings() const;
+    // Writes a slice's status alone; its updatedAt stays as it was.
+    void updateSliceStatus(const QString& id, SliceStatus status);
     std::optional<Slice> fetchSlice(const QString& id) const;   // soft-deleted included
 
     // Glossary.
@@ -114,6 +132,13 @@ public:
     void markRecordingsSynced(const QList<SyncedRow>& rows);
     void markSlicesSynced(const QList<SyncedRow>& rows);
     void markGlossaryItemsSynced(const QList<SyncedRow>& rows);
+
+    // Runs `writes` (any of the write operations above) in one transaction,
+    // so that many rows cost one commit instead of one each. Returns whether
+    // it was committed; a failed commit is rolled back (and printed). Without
+    // a transaction (one is open already, or it cannot begin) the writes
+    // still run, each on its own.
+    bool writeInTransaction(const std::function<void()>& writes);
 
     // Removes every row of an account for good; does nothing for "local".
     void deleteUserData(const QString& userId);
@@ -150,6 +175,10 @@ private:
     // True when the statement ran to its end.
     bool execute(const QString& sql, const QList<SQLiteBinding>& bindings = {}) const;
     QList<Row> query(const QString& sql, const QList<SQLiteBinding>& bindings = {}) const;
+    // Runs a query, handing each result row to `onRow` as it is stepped;
+    // false (printed) when it failed, also part-way.
+    bool forEachRow(const QString& sql, const QList<SQLiteBinding>& bindings,
+                    const std::function<void(sqlite3_stmt*)>& onRow) const;
     static void bind(sqlite3_stmt* statement, const QList<SQLiteBinding>& bindings);
 
     static std::optional<Recording> parseRecording(const Row& row);

@@ -100,6 +100,33 @@ TEST_P(FfmpegAudioFileWriterFormats, ClosedSliceIsAPlainAacM4aOfTheAppendedAudio
     EXPECT_LE(kilobytesPerSecond, 9.3);
 }
 
+// A process killed while recording loses only what the writer still holds:
+// every append must reach the disk at once, bar the frames the AAC encoder
+// keeps back to look ahead (two of its 1024-sample frames).
+TEST_P(FfmpegAudioFileWriterFormats, EveryAppendIsOnDiskAtOnceButTheEncodersLookAhead)
+{
+    const FormatCase& c = GetParam();
+    QTemporaryDir dir;
+    const QString path = dir.filePath("slice.m4a");
+    const QString killed = dir.filePath("killed.m4a");
+    FfmpegAudioFileWriter writer;
+    ASSERT_TRUE(writer.open(path, c.format)) << writer.errorString().toStdString();
+
+    const double lookAhead = 2 * 1024.0 / c.encodedRate;
+    const qint64 appends = framesFor(c.format, 3.0) / AudioCapture::kBufferFrames;
+    for (qint64 i = 0; i < appends; ++i) {
+        ASSERT_TRUE(writer.append(
+            ToneCapture::tone(c.format, kSignal, i * AudioCapture::kBufferFrames, AudioCapture::kBufferFrames)));
+        QFile::remove(killed);
+        ASSERT_TRUE(QFile::copy(path, killed));
+        // The fragmented file also plays the encoder's priming frame first.
+        const double onDisk = DecodedAudio::decode(killed).seconds();
+        const double appended = (i + 1) * bufferSeconds(c.format);
+        EXPECT_GE(onDisk, appended - lookAhead - 0.005) << "after append " << i + 1;
+        EXPECT_LE(onDisk, appended + 1024.0 / c.encodedRate) << "after append " << i + 1;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     CaptureFormats, FfmpegAudioFileWriterFormats,
     testing::Values(FormatCase{"Mono16kInt16", {16000, 1, AudioSampleFormat::int16}, 16000},
@@ -125,7 +152,7 @@ TEST(FfmpegAudioFileWriter, SliceCutShortStillDecodesUpToItsLastFragment)
     const DecodedAudio survived = DecodedAudio::decode(crashed);
     ASSERT_TRUE(survived.error.isEmpty()) << survived.error.toStdString();
     EXPECT_EQ(survived.codecName, "aac");
-    // Fragments of 1 s are on disk; only the one still being filled is not.
+    // Every append's fragment is on disk.
     EXPECT_GE(survived.seconds(), appended - 1.0 - bufferSeconds(format));
     EXPECT_LE(survived.seconds(), appended);
     EXPECT_GT(survived.powerShareAt(kSignal.frequency), 0.9);
@@ -210,7 +237,7 @@ TEST(FfmpegAudioFileWriter, AWriteErrorMidSliceIsReportedByEveryLaterAppend)
     QTemporaryDir dir;
     const QString path = dir.filePath("slice.m4a");
     const AudioFormat format{16000, 1, AudioSampleFormat::int16};
-    // The disk "fills up" at 20 kB: about two fragments fit.
+    // The disk "fills up" at 20 kB: about two seconds fit.
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <set>
 
-#include "audio/PulseTestServer.h"
+#include "support/PulseTestServer.h"
 #include "platform/qt/QtAudioCapture.h"
 #include "support/EventLoop.h"
 #include "support/TempHome.h"

@@ -20,6 +20,7 @@
 #include "support/EventLoop.h"
 #include "support/LogCapture.h"
 #include "support/QStringPrinter.h"
+#include "support/XTestKeyboard.h"
 
 namespace {
 
@@ -29,67 +30,16 @@ constexpr uint16_t kSuper = XCB_MOD_MASK_4;   // the test server's modifier mapp
 constexpr uint16_t kNumLock = XCB_MOD_MASK_2;
 constexpr int kCommandShift = HotkeyModifier::command | HotkeyModifier::shift;
 
-// A second client of the test's X server.
-class OtherClient
+// A second client of the test's X server: the user's keyboard, and the
+// other client that holds a combination first.
+class OtherClient : public XTestKeyboard
 {
 public:
-    OtherClient()
-        : m_connection(xcb_connect(nullptr, nullptr))
-    {
-        m_root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
-        m_symbols = xcb_key_symbols_alloc(m_connection);
-    }
-    ~OtherClient()
-    {
-        xcb_key_symbols_free(m_symbols);
-        xcb_disconnect(m_connection);
-    }
-
-    bool isConnected() const { return !xcb_connection_has_error(m_connection); }
-    xcb_connection_t* connection() const { return m_connection; }
-
-    xcb_keycode_t keycode(xcb_keysym_t keysym) const
-    {
-        xcb_keycode_t* codes = xcb_key_symbols_get_keycode(m_symbols, keysym);
-        const xcb_keycode_t code = codes ? codes[0] : 0;
-        std::free(codes);
-        return code;
-    }
-
-    void key(xcb_keysym_t keysym, bool down) { keycodeEvent(keycode(keysym), down); }
-    // `delayMs`: the server handles the event (and this client's later
-    // requests) that much later.
-    void keycodeEvent(xcb_keycode_t code, bool down, uint32_t delayMs = 0)
-    {
-        xcb_test_fake_input(m_connection, down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, code, delayMs, XCB_NONE, 0,
-                            0, 0);
-        sync();
-    }
-    void tap(xcb_keysym_t keysym)
-    {
-        key(keysym, true);
-        key(keysym, false);
-    }
-    // Super+Shift+key, pressed and released as a user does.
-    void pressCombination(xcb_keycode_t code, int holdMs = 0)
-    {
-        key(XK_Super_L, true);
-        key(XK_Shift_L, true);
-        // A person's presses come milliseconds apart; events posted within one
-        // millisecond share their X timestamp, which marks an auto-repeat.
-        keycodeEvent(code, true, 2);
-        if (holdMs)
-            spinFor(holdMs);
-        keycodeEvent(code, false);
-        key(XK_Shift_L, false);
-        key(XK_Super_L, false);
-    }
-
     // 0, or the X error code of the grab.
     int grab(xcb_keycode_t code, uint16_t modifiers)
     {
         xcb_generic_error_t* error = xcb_request_check(
-            m_connection, xcb_grab_key_checked(m_connection, 0, m_root, modifiers, code, XCB_GRAB_MODE_ASYNC,
+            connection(), xcb_grab_key_checked(connection(), 0, root(), modifiers, code, XCB_GRAB_MODE_ASYNC,
                                                XCB_GRAB_MODE_ASYNC));
         const int code_ = error ? error->error_code : 0;
         std::free(error);
@@ -97,7 +47,7 @@ public:
     }
     void ungrab(xcb_keycode_t code, uint16_t modifiers)
     {
-        xcb_ungrab_key(m_connection, code, m_root, modifiers);
+        xcb_ungrab_key(connection(), code, root(), modifiers);
         sync();
     }
 
@@ -105,19 +55,11 @@ public:
     uint16_t modifierState()
     {
         xcb_query_pointer_reply_t* reply =
-            xcb_query_pointer_reply(m_connection, xcb_query_pointer(m_connection, m_root), nullptr);
+            xcb_query_pointer_reply(connection(), xcb_query_pointer(connection(), root()), nullptr);
         const uint16_t mask = reply ? reply->mask : 0;
         std::free(reply);
         return mask;
     }
-
-    // Round trip: everything sent so far has been handled by the server.
-    void sync() { std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr)); }
-
-private:
-    xcb_connection_t* m_connection;
-    xcb_window_t m_root = XCB_NONE;
-    xcb_key_symbols_t* m_symbols;
 };
 
 class HotkeyX11Test : public testing::Test

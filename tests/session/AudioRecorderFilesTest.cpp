@@ -89,7 +89,7 @@ TEST_F(AudioRecorderFilesTest, TheOpenSliceFilePlaysUpToItsLastFragmentWhenCutSh
     ASSERT_TRUE(QFile(torn).resize(QFileInfo(torn).size() - 2000));
     const DecodedAudio survived = DecodedAudio::decode(torn);
     ASSERT_TRUE(survived.error.isEmpty()) << survived.error.toStdString();
-    // 1 s fragments: the one being filled and the torn one are gone.
+    // The torn fragment and what the encoder held back are gone.
     EXPECT_GE(survived.seconds(), heard - 2.0 - bufferSeconds());
     EXPECT_LE(survived.seconds(), heard);
 

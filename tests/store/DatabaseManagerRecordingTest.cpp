@@ -221,6 +221,81 @@ TEST_F(DatabaseRecordings, SlicesComeInSliceOrderWithoutDeletedOnes)
     EXPECT_TRUE(store->fetchSlices("rec-none", true).isEmpty());
 }
 
+// The start-up recovery's one read of every slice: the state of each slice
+// of every recording that is not deleted, deleted slices included.
+TEST_F(DatabaseRecordings, SliceStatesOfEveryLiveRecordingComeInOneListing)
+{
+    Recording deletedRecording = makeRecording("rec-c");
+    deletedRecording.deletedAt = at(1);
+    for (const Recording& r : {makeRecording("rec-b", "USER-X"), makeRecording("rec-a"), deletedRecording})
+        store->insertRecording(r);
+    Slice deleted = makeSlice("s-b2", "rec-b", 2, "USER-X");
+    deleted.deletedAt = at(1);
+    deleted.status = SliceStatus::failed;
+    Slice transcribed = makeSlice("s-a1", "rec-a", 1);
+    transcribed.rawText = "";
+    transcribed.status = SliceStatus::completed;
+    for (const Slice& s : {makeSlice("s-b3", "rec-b", 3, "USER-X"), transcribed, deleted,
+                           makeSlice("s-c1", "rec-c", 1), makeSlice("s-orphan", "rec-none", 1),
+                           makeSlice("s-case", "REC-A", 2)})
+        store->insertSlice(s);
+
+    QStringList states;
+    for (const DatabaseManager::SliceState& s : store->fetchSliceStatesOfLiveRecordings())
+        states << QStringList{s.id, s.recordingId, s.filename, toText(s.status), s.hasRawText ? "text" : "no text",
+                              s.deleted ? "deleted" : "live"}
+                      .join(" | ");
+    states.sort();
+    EXPECT_EQ(states, QStringList({"s-a1 | rec-a | rec-a_slice_1.m4a | completed | text | live",
+                                   "s-b2 | rec-b | rec-b_slice_2.m4a | failed | no text | deleted",
+                                   "s-b3 | rec-b | rec-b_slice_3.m4a | pending | no text | live"}));
+}
+
+TEST_F(DatabaseRecordings, AStatusWriteKeepsEveryOtherColumn)
+{
+    store->insertRecording(makeRecording("rec-1"));
+    Slice slice = makeSlice("s-1", "rec-1");
+    slice.status = SliceStatus::processing;
+    slice.duration = 12.5;
+    slice.error = "an error";
+    slice.updatedAt = at(7, 250);
+    store->insertSlice(slice);
+    store->insertSlice(makeSlice("s-2", "rec-1", 2));
+
+    store->updateSliceStatus("s-1", SliceStatus::lost);
+
+    slice.status = SliceStatus::lost;
+    EXPECT_EQ(describe(store->fetchSlice("s-1")), describe(slice));
+    EXPECT_EQ(store->fetchSlice("s-2")->status, SliceStatus::pending);
+}
+
+TEST_F(DatabaseRecordings, WritesInATransactionAreCommittedTogether)
+{
+    RawDb other(dbPath());
+    const bool committed = store->writeInTransaction([&] {
+        store->insertRecording(makeRecording("rec-1"));
+        store->insertSlice(makeSlice("s-1", "rec-1"));
+        // Another connection does not see the rows before the commit.
+        EXPECT_EQ(other.value("SELECT COUNT(*) FROM slices;"), "0");
+    });
+    EXPECT_TRUE(committed);
+    EXPECT_EQ(other.value("SELECT COUNT(*) FROM recordings;"), "1");
+    EXPECT_EQ(other.value("SELECT COUNT(*) FROM slices;"), "1");
+
+    // Inside an open transaction there is no second one: the writes still
+    // happen, each as the caller's transaction has it.
+    bool nestedCommitted = true;
+    const QString printed = printedBy([&] {
+        store->writeInTransaction([&] {
+            nestedCommitted = store->writeInTransaction([&] { store->insertSlice(makeSlice("s-2", "rec-1", 2)); });
+        });
+    });
+    EXPECT_FALSE(nestedCommitted);
+    EXPECT_TRUE(printed.startsWith("[DatabaseManager] Step error: cannot start a transaction within a transaction"))
+        << printed.toStdString();
+    EXPECT_EQ(other.value("SELECT COUNT(*) FROM slices;"), "2");
+}
+
 TEST_F(DatabaseRecordings, SoftDeletionStampsTheRecordingAndEverySliceOfItWithOneTime)
 {
     store->insertRecording(makeRecording("rec-1"));

@@ -237,11 +237,11 @@ bool FfmpegAudioFileWriter::open(const QString& path, const AudioFormat& format)
     if ((rc = avio_open(&encoder->muxer->pb, url.constData(), AVIO_FLAG_WRITE)) < 0)
         return fail(QStringLiteral("creating the file"), rc);
     // Without per-packet flushing FFmpeg keeps whole fragments in its write
-    // buffer, and a crash would leave an empty file.
+    // buffer, and a crash would leave an empty file. Fragments are cut by
+    // append() itself (frag_custom), each one as soon as its buffer is encoded.
     encoder->muxer->flags |= AVFMT_FLAG_FLUSH_PACKETS;
     AVDictionary* options = nullptr;
-    av_dict_set(&options, "movflags", "+empty_moov+default_base_moof", 0);
-    av_dict_set_int(&options, "frag_duration", kFragmentMicroseconds, 0);
+    av_dict_set(&options, "movflags", "+empty_moov+default_base_moof+frag_custom", 0);
     rc = avformat_write_header(encoder->muxer, &options);
     av_dict_free(&options);
     if (rc < 0) {
@@ -274,6 +274,10 @@ bool FfmpegAudioFileWriter::append(const AudioBuffer& buffer)
     int rc = m_encoder->convert(samples, buffer.frameCount());
     if (rc >= 0)
         rc = m_encoder->encodeFifo(false);
+    // Out to disk now, as a fragment of its own: a crash loses only what the
+    // encoder still holds back, not the audio of a whole fragment.
+    if (rc >= 0)
+        rc = av_write_frame(m_encoder->muxer, nullptr);
     if (rc < 0) {
         ++m_failedAppends;
         return fail(QStringLiteral("writing audio"), rc);

@@ -7,9 +7,10 @@
 // Writes a slice as AAC (mono, 64 kb/s; stereo and wider input is downmixed)
 // in an .m4a file.
 //
-// While open, the file is fragmented MP4 flushed to disk at every fragment
-// (1 s), so a slice cut short by a crash still holds the audio up to its last
-// fragment. close() then rewrites it as a plain m4a with the index first (the
+// While open, the file is fragmented MP4 and every append ends a fragment
+// that goes to disk at once, so a slice cut short by a crash still holds all
+// the audio appended but the encoder's delay (one to two AAC frames, 64-128
+// ms at 16 kHz). close() then rewrites it as a plain m4a with the index first (the
 // form cloud services are sure to accept): into a temporary file beside it,
 // which replaces the slice in one rename. When that rewrite fails, the
 // fragmented file stays in place: still complete and readable.
@@ -23,7 +24,6 @@ class FfmpegAudioFileWriter final : public AudioFileWriter
 {
 public:
     static constexpr int kBitRate = 64000;
-    static constexpr int kFragmentMicroseconds = 1'000'000;
 
     // Where close() writes the plain file before it replaces the slice.
     static QString remuxTempPath(const QString& path);

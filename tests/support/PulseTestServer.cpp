@@ -1,8 +1,9 @@
-#include "audio/PulseTestServer.h"
+#include "support/PulseTestServer.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QThread>
+#include <chrono>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -22,6 +23,7 @@ PulseTestServer::PulseTestServer(const QString& runtimeDir)
 
 PulseTestServer::~PulseTestServer()
 {
+    stopFeeding();
     if (m_fifo >= 0)
         ::close(m_fifo);
     if (m_server.state() != QProcess::NotRunning) {
@@ -77,15 +79,48 @@ QString PulseTestServer::feed(const QByteArray& pcm, double speed)
     const int pauseMs = int(1000.0 * kChunkFrames / kRate / speed);
     for (qsizetype at = 0; at < pcm.size(); at += chunkBytes) {
         const qsizetype size = std::min(chunkBytes, pcm.size() - at);
-        if (::write(m_fifo, pcm.constData() + at, size_t(size)) != size)
+        if (!write(pcm.constData() + at, size))
             return "writing to the microphone FIFO failed";
         QThread::msleep(pauseMs);   // the pace of a live microphone
     }
     return {};
 }
 
+void PulseTestServer::startFeeding(Signal signal)
+{
+    stopFeeding();
+    m_framesFed = 0;
+    m_feeding = true;
+    m_feeder = std::thread([this, signal = std::move(signal)] {
+        // Each chunk is due at a fixed time from the start, so the pace does
+        // not drift with the time the writes take.
+        const auto start = std::chrono::steady_clock::now();
+        const auto chunk = std::chrono::microseconds(1'000'000LL * kChunkFrames / kRate);
+        for (qint64 at = 0; m_feeding; at += kChunkFrames) {
+            const QByteArray pcm = signal(at, kChunkFrames);
+            if (!write(pcm.constData(), pcm.size()))
+                return;
+            m_framesFed = at + kChunkFrames;
+            std::this_thread::sleep_until(start + chunk * (at / kChunkFrames + 1));
+        }
+    });
+}
+
+void PulseTestServer::stopFeeding()
+{
+    m_feeding = false;
+    if (m_feeder.joinable())
+        m_feeder.join();
+}
+
+bool PulseTestServer::write(const char* data, qsizetype size)
+{
+    return m_fifo >= 0 && ::write(m_fifo, data, size_t(size)) == size;
+}
+
 void PulseTestServer::kill()
 {
+    stopFeeding();   // a FIFO without its reader would end this process
     m_server.kill();
     m_server.waitForFinished(3000);
 }

@@ -99,7 +99,7 @@ QList<Slice> StartupRecovery::adoptSliceFiles(const QList<Recording>& recordings
         const std::optional<QString> path = m_files.sliceFilePath(file.name);
         if (!path)
             continue;
-        const Result<double, QString> seconds = probeAudioSeconds(*path);
+        const Result<double, QString> seconds = finishLeftoverAudioFile(*path);
         if (!seconds.ok()) {
             m_logger.warning(QStringLiteral("Consistency: slice file %1 of recording %2 left as it is: %3")
                                  .arg(file.name, recording.id, seconds.error()));

@@ -19,7 +19,8 @@ class RecordingFileManager;
 //    is sealed, so a process that died while recording leaves the file of
 //    its last slice without one. For recordings left recording, paused or
 //    failed, each such file ("yyyyMMdd_HHmmss_<recording id>_<index>.m4a")
-//    becomes a pending slice row of its recording, its duration read from
+//    is finished as a plain m4a (as the writer would have) and becomes a
+//    pending slice row of its recording, its duration read from
 //    the file; a file that cannot be read is logged and left alone.
 // 2. Interrupted recordings (left recording or paused) take the status
 //    their texts and files allow (deduceRecordingStatus), with their slice

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
-#include "audio/Mp4Boxes.h"
+#include "support/Mp4Boxes.h"
 #include "platform/ffmpeg/FfmpegAudioFileWriter.h"
 #include "support/DecodedAudio.h"
 #include "support/ToneCapture.h"

@@ -11,6 +11,7 @@
 #include "platform/ffmpeg/FfmpegAudioFileWriter.h"
 #include "store/RecordId.h"
 #include "support/DecodedAudio.h"
+#include "support/Mp4Boxes.h"
 
 using namespace sessiontest;
 
@@ -432,6 +433,9 @@ TEST_F(SessionStartupAdoptionTest, TheFilesOfInterruptedAndFailedRecordingsBecom
             EXPECT_EQ(row.id, row.id.toLower());
             EXPECT_NE(row.id, e.recording.id);
             EXPECT_GT(row.updatedAt, longAgo());
+            // Finished as the writer would have: a plain m4a, index first.
+            EXPECT_EQ(topLevelMp4Boxes(pathOf(files, name)).mid(0, 2), (QStringList{"ftyp", "moov"}));
+            EXPECT_FALSE(topLevelMp4Boxes(pathOf(files, name)).contains("moof"));
             // All the audio the file plays, cut or torn as it is.
             const DecodedAudio audio = DecodedAudio::decode(pathOf(files, name));
             ASSERT_GT(audio.seconds(), 0.5);

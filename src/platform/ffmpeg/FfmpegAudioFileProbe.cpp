@@ -2,7 +2,9 @@
 
 #include <memory>
 
+#include "platform/ffmpeg/FfmpegAudioFileWriter.h"
 #include "platform/ffmpeg/FfmpegError.h"
+#include "platform/ffmpeg/Mp4Remux.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -30,7 +32,17 @@ struct FrameFreer
 
 } // namespace
 
-Result<double, QString> probeAudioSeconds(const QString& path)
+namespace {
+
+struct Measured
+{
+    qint64 samples = 0;
+    int sampleRate = 0;
+
+    double seconds() const { return double(samples) / sampleRate; }
+};
+
+Result<Measured, QString> measure(const QString& path)
 {
     const auto failed = [&](const QString& what, int code) {
         return QStringLiteral("Cannot read audio file %1: %2 (%3)").arg(path, what, ffmpegErrorText(code));
@@ -75,5 +87,30 @@ Result<double, QString> probeAudioSeconds(const QString& path)
     drain();
     if (samples == 0 || codec->sample_rate <= 0)
         return QStringLiteral("Cannot read audio file %1: it holds no audio").arg(path);
-    return double(samples) / codec->sample_rate;
+    return Measured{samples, codec->sample_rate};
+}
+
+} // namespace
+
+Result<double, QString> probeAudioSeconds(const QString& path)
+{
+    const Result<Measured, QString> measured = measure(path);
+    if (!measured.ok())
+        return measured.error();
+    return measured.value().seconds();
+}
+
+Result<double, QString> finishLeftoverAudioFile(const QString& path)
+{
+    const Result<Measured, QString> measured = measure(path);
+    if (!measured.ok())
+        return measured.error();
+    if (!isFragmentedMp4(path))
+        return measured.value().seconds();
+    QString error;
+    // A file that cannot be rewritten still plays as it is.
+    if (!rewriteAsPlainM4a(path, FfmpegAudioFileWriter::encoderDelay(measured.value().sampleRate), &error,
+                           true))
+        return measured.value().seconds();
+    return probeAudioSeconds(path);
 }

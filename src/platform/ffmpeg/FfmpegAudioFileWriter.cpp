@@ -1,12 +1,8 @@
 #include "platform/ffmpeg/FfmpegAudioFileWriter.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "platform/ffmpeg/FfmpegError.h"
@@ -151,9 +147,23 @@ std::unique_ptr<AudioFileWriter> AudioFileWriter::createDefault()
 
 QString FfmpegAudioFileWriter::remuxTempPath(const QString& path)
 {
-    const QFileInfo info(path);
-    // Hidden, never a slice name, and still ending in .m4a for the muxer.
-    return info.dir().filePath(QStringLiteral(".%1.remux.m4a").arg(info.fileName()));
+    return plainM4aTempPath(path);
+}
+
+int FfmpegAudioFileWriter::encoderDelay(int sampleRate)
+{
+    const AVCodec* aac = avcodec_find_encoder(AV_CODEC_ID_AAC);
+    AVCodecContext* codec = aac ? avcodec_alloc_context3(aac) : nullptr;
+    if (!codec)
+        return 0;
+    codec->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    codec->sample_rate = encoderSampleRate(aac, sampleRate);
+    codec->ch_layout = AV_CHANNEL_LAYOUT_MONO;
+    codec->bit_rate = kBitRate;
+    codec->time_base = AVRational{1, codec->sample_rate};
+    const int delay = avcodec_open2(codec, aac, nullptr) >= 0 ? codec->initial_padding : 0;
+    avcodec_free_context(&codec);
+    return delay;
 }
 
 FfmpegAudioFileWriter::FfmpegAudioFileWriter() = default;
@@ -327,20 +337,11 @@ bool FfmpegAudioFileWriter::finishFragmentedFile()
 
 bool FfmpegAudioFileWriter::replaceWithPlainFile()
 {
-    const QString temp = remuxTempPath(m_path);
     QString error;
-    if (!remuxToPlainM4a(m_path, temp, m_primingSamples, &error)) {
-        m_error = error + QStringLiteral("; the fragmented file was kept");
-        return false;
-    }
-    if (std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(m_path).constData()) != 0) {
-        m_error = QStringLiteral("Cannot replace slice file %1 with its plain form: %2; the "
-                                 "fragmented file was kept")
-                      .arg(m_path, QString::fromLocal8Bit(std::strerror(errno)));
-        QFile::remove(temp);
-        return false;
-    }
-    return true;
+    if (rewriteAsPlainM4a(m_path, m_primingSamples, &error))
+        return true;
+    m_error = error + QStringLiteral("; the fragmented file was kept");
+    return false;
 }
 
 bool FfmpegAudioFileWriter::fail(const QString& what, int code)

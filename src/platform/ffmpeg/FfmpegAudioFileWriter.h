@@ -27,6 +27,9 @@ public:
 
     // Where close() writes the plain file before it replaces the slice.
     static QString remuxTempPath(const QString& path);
+    // The samples of priming the encoder puts before the audio at this input
+    // rate: what a fragmented file does not record.
+    static int encoderDelay(int sampleRate);
 
     FfmpegAudioFileWriter();
     ~FfmpegAudioFileWriter() override;

@@ -1,6 +1,12 @@
 #include "platform/ffmpeg/Mp4Remux.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -35,7 +41,8 @@ struct PacketFreer
 using Input = std::unique_ptr<AVFormatContext, InputCloser>;
 using Output = std::unique_ptr<AVFormatContext, OutputCloser>;
 
-bool copyPackets(const QString& source, const QString& target, int primingSamples, QString* error)
+bool copyPackets(const QString& source, const QString& target, int primingSamples, QString* error,
+                 bool sourceMayBeCut)
 {
     const auto failed = [&](const char* step, int code) {
         *error = QStringLiteral("Cannot remux %1 into %2: %3 failed (%4)")
@@ -91,6 +98,11 @@ bool copyPackets(const QString& source, const QString& target, int primingSample
 
     std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
     while ((rc = av_read_frame(input.get(), packet.get())) >= 0) {
+        if (sourceMayBeCut && (packet->flags & AV_PKT_FLAG_CORRUPT)) {   // torn by the cut
+            av_packet_unref(packet.get());
+            rc = AVERROR_EOF;
+            break;
+        }
         const int to = mapping[packet->stream_index];
         if (to < 0) {
             av_packet_unref(packet.get());
@@ -108,7 +120,7 @@ bool copyPackets(const QString& source, const QString& target, int primingSample
         if ((rc = av_interleaved_write_frame(output.get(), packet.get())) < 0)
             return failed("writing a packet", rc);
     }
-    if (rc != AVERROR_EOF)
+    if (rc != AVERROR_EOF && !sourceMayBeCut)
         return failed("reading a packet", rc);
     if ((rc = av_write_trailer(output.get())) < 0)
         return failed("writing the index", rc);
@@ -120,10 +132,54 @@ bool copyPackets(const QString& source, const QString& target, int primingSample
 } // namespace
 
 bool remuxToPlainM4a(const QString& source, const QString& target, int primingSamples,
-                     QString* error)
+                     QString* error, bool sourceMayBeCut)
 {
-    if (copyPackets(source, target, primingSamples, error))
+    if (copyPackets(source, target, primingSamples, error, sourceMayBeCut))
         return true;
     QFile::remove(target);
+    return false;
+}
+
+QString plainM4aTempPath(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.dir().filePath(QStringLiteral(".%1.remux.m4a").arg(info.fileName()));
+}
+
+bool rewriteAsPlainM4a(const QString& path, int primingSamples, QString* error, bool sourceMayBeCut)
+{
+    const QString temp = plainM4aTempPath(path);
+    if (!remuxToPlainM4a(path, temp, primingSamples, error, sourceMayBeCut))
+        return false;
+    if (std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) != 0) {
+        *error = QStringLiteral("Cannot replace %1 with its plain form: %2")
+                     .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        QFile::remove(temp);
+        return false;
+    }
+    return true;
+}
+
+bool isFragmentedMp4(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    // Top-level boxes: a 32-bit size (1: a 64-bit size follows the type,
+    // 0: to the end of the file) and a four-letter type.
+    for (qint64 at = 0; at + 8 <= file.size();) {
+        file.seek(at);
+        const QByteArray header = file.read(16);
+        if (header.size() < 8)
+            return false;
+        if (header.mid(4, 4) == "moof")
+            return true;
+        quint64 size = qFromBigEndian<quint32>(header.constData());
+        if (size == 1 && header.size() == 16)
+            size = qFromBigEndian<quint64>(header.constData() + 8);
+        if (size < 8)
+            return false;
+        at += qint64(size);
+    }
     return false;
 }

@@ -1,4 +1,4 @@
-#include "audio/Mp4Boxes.h"
+#include "support/Mp4Boxes.h"
 
 #include <QFile>
 #include <QtEndian>

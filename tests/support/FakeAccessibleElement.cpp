@@ -54,6 +54,8 @@ int FakeAccessibleElement::replaceText(TextSpan span, const QString& text)
         return m_field->writeError;
     m_field->writes.append(text);
     m_field->spansWritten.append(span);
+    if (m_field->valueGoneAfterWrite)
+        m_field->value.reset();
     if (!m_field->writeTakesEffect || !m_field->value)
         return 0;
     if (m_field->valueAfterWrite) {

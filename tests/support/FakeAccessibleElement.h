@@ -29,6 +29,8 @@ struct FakeField
     // Set: after a write the value is this, whatever was written (an
     // application that changes the field its own way).
     std::optional<QString> valueAfterWrite;
+    // After a write the value cannot be read any more.
+    bool valueGoneAfterWrite = false;
     // Requests ("role", "value", "selection", "write", …) that get no answer
     // in time: each is told to the layer's handler and reads as nothing.
     QStringList unanswered;

@@ -18,6 +18,9 @@ std::unique_ptr<Accessibility> Accessibility::createDefault()
 namespace {
 
 constexpr auto kSettlePoll = std::chrono::milliseconds(20);
+// How long an active window without a focused element may be on its way to
+// show one (a window coming back to the front).
+constexpr auto kActiveWithoutFocus = std::chrono::milliseconds(100);
 
 bool hasState(AtspiAccessible* element, AtspiStateType state)
 {
@@ -55,17 +58,23 @@ GObjectRef<AtspiAccessible> findFocused(AtspiAccessible* element, int& budget)
 }
 
 // One look for the focused element of an application, its active windows
-// first. `mayComeBack` tells that the application answered and shows no
-// active window, so that focus may yet come back to it.
-GObjectRef<AtspiAccessible> focusedInWindows(AtspiAccessible* application, bool& mayComeBack)
+// first.
+struct Look
 {
-    mayComeBack = false;
+    GObjectRef<AtspiAccessible> focused;
+    bool answered = false;    // the application answered at all
+    bool anyActive = false;   // one of its windows is active
+};
+
+Look lookForFocus(AtspiAccessible* application)
+{
+    Look look;
     GErrorSlot error;
     const int count = atspi_accessible_get_child_count(application, error.out());
     if (error)
-        return GObjectRef<AtspiAccessible>();
+        return look;
+    look.answered = true;
     int budget = AtspiAccessibility::kMaxVisitedElements;
-    bool anyActive = false;
     for (const bool activePass : {true, false}) {
         for (int i = 0; i < count && budget > 0; ++i) {
             GErrorSlot childError;
@@ -74,28 +83,37 @@ GObjectRef<AtspiAccessible> focusedInWindows(AtspiAccessible* application, bool&
             if (!window.get())
                 continue;
             const bool active = hasState(window.get(), ATSPI_STATE_ACTIVE);
-            anyActive = anyActive || active;
+            look.anyActive = look.anyActive || active;
             if (active != activePass)
                 continue;
-            if (auto found = findFocused(window.get(), budget); found.get())
-                return found;
+            if (auto found = findFocused(window.get(), budget); found.get()) {
+                look.focused = std::move(found);
+                return look;
+            }
         }
     }
-    mayComeBack = !anyActive;
-    return GObjectRef<AtspiAccessible>();
+    return look;
 }
 
 // While a key grab lasts, the application marks no window active and no
-// element focused; both come back when the grab ends.
+// element focused; both come back when the grab ends, the window a moment
+// before the element.
 GObjectRef<AtspiAccessible> focusedInApplication(AtspiAccessible* application,
                                                  std::chrono::milliseconds settle)
 {
-    const auto giveUp = std::chrono::steady_clock::now() + settle;
+    auto giveUp = std::chrono::steady_clock::now() + settle;
+    bool activeSeen = false;
     for (;;) {
-        bool mayComeBack = false;
-        auto found = focusedInWindows(application, mayComeBack);
-        if (found.get() || !mayComeBack || std::chrono::steady_clock::now() >= giveUp)
-            return found;
+        Look look = lookForFocus(application);
+        if (look.focused.get() || !look.answered)
+            return std::move(look.focused);
+        const auto now = std::chrono::steady_clock::now();
+        if (look.anyActive && !activeSeen) {
+            activeSeen = true;
+            giveUp = std::min(giveUp, now + kActiveWithoutFocus);
+        }
+        if (now >= giveUp)
+            return GObjectRef<AtspiAccessible>();
         g_usleep(std::chrono::microseconds(kSettlePoll).count());
     }
 }

@@ -47,7 +47,15 @@ public:
     GObjectRef(GObjectRef&& other) noexcept : m_object(std::exchange(other.m_object, nullptr)) {}
     GObjectRef(const GObjectRef&) = delete;
     GObjectRef& operator=(const GObjectRef&) = delete;
-    GObjectRef& operator=(GObjectRef&&) = delete;
+    GObjectRef& operator=(GObjectRef&& other) noexcept
+    {
+        if (this != &other) {
+            if (m_object)
+                g_object_unref(m_object);
+            m_object = std::exchange(other.m_object, nullptr);
+        }
+        return *this;
+    }
 
     T* get() const { return m_object; }
     // Hands the reference over to the caller.

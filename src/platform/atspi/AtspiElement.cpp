@@ -61,6 +61,13 @@ struct ElementText
         return lengthOf(text.left(std::clamp<qsizetype>(index, 0, text.size())));
     }
 
+    // The element's offsets of a span of `text`.
+    std::pair<int, int> offsetsOf(TextSpan span) const
+    {
+        const int start = offsetOf(span.start);
+        return {start, std::max(start, offsetOf(span.end))};
+    }
+
     // The length of `part` in the element's offsets.
     int lengthOf(const QString& part) const
     {
@@ -171,8 +178,7 @@ int replaceTextOf(AtspiAccessible* accessible, TextSpan span, const QString& ins
     const auto current = wholeText(accessible, text.get());
     if (!current)
         return AtspiElement::kNoAnswer;
-    const int start = current->offsetOf(span.start);
-    const int end = std::max(start, current->offsetOf(span.end));
+    const auto [start, end] = current->offsetsOf(span);
 
     if (end > start) {
         GErrorSlot error;
@@ -207,8 +213,7 @@ int selectIn(AtspiAccessible* accessible, TextSpan span)
     const auto current = wholeText(accessible, text.get());
     if (!current)
         return AtspiElement::kNoAnswer;
-    const int start = current->offsetOf(span.start);
-    const int end = std::max(start, current->offsetOf(span.end));
+    const auto [start, end] = current->offsetsOf(span);
 
     GErrorSlot error;
     gboolean done = FALSE;

@@ -50,8 +50,8 @@ class FakeAccessibleElement final : public AccessibleElement
 public:
     // `unansweredHandler` is the layer's (it may be empty).
     FakeAccessibleElement(std::shared_ptr<FakeField> field,
-                          const Accessibility::UnansweredHandler& unansweredHandler)
-        : m_field(std::move(field)), m_unansweredHandler(unansweredHandler)
+                          Accessibility::UnansweredHandler unansweredHandler)
+        : m_field(std::move(field)), m_unansweredHandler(std::move(unansweredHandler))
     {
     }
 
@@ -67,5 +67,5 @@ private:
     bool goesUnanswered(const QString& request) const;
 
     std::shared_ptr<FakeField> m_field;
-    const Accessibility::UnansweredHandler& m_unansweredHandler;
+    const Accessibility::UnansweredHandler m_unansweredHandler;
 };

@@ -3,6 +3,16 @@
 #include <QString>
 #include <optional>
 
+// A part of an element's text as indices into its value() (QString indices,
+// UTF-16 units): [start, end). An empty span is the caret.
+struct TextSpan
+{
+    qsizetype start = 0;
+    qsizetype end = 0;
+
+    bool operator==(const TextSpan&) const = default;
+};
+
 // One element of another application's user interface, reached through the
 // accessibility layer. Every call asks the application afresh; an application
 // that has gone or hangs makes reads give nothing and writes fail.
@@ -20,14 +30,18 @@ public:
     virtual bool isPasswordField() const = 0;
     // The element's whole text; none when it has no text to read.
     virtual std::optional<QString> value() const = 0;
-    // The selected part of its text (empty when nothing is selected); none
-    // when it has no text to read.
-    virtual std::optional<QString> selectedText() const = 0;
-    // Replaces the selection with `text`, or inserts it at the caret when
-    // nothing is selected. 0 on success, else a nonzero error code of the
-    // accessibility layer. Success does not prove the text changed: read the
-    // value back.
-    virtual int replaceSelection(const QString& text) = 0;
+    // The selected part of its text, or an empty span at the caret; none when
+    // it has no text to read.
+    virtual std::optional<TextSpan> selection() const = 0;
+    // Replaces the part `span` of the value with `text` (deleting the part,
+    // then inserting at its start), the way typing over a selection does, so
+    // the rest of the text keeps its formatting. 0 on success, else a nonzero
+    // error code of the accessibility layer. Success does not prove the text
+    // changed as asked: read the value back.
+    virtual int replaceText(TextSpan span, const QString& text) = 0;
+    // Selects `span`; an empty span puts the caret there. 0 on success, else
+    // a nonzero error code.
+    virtual int select(TextSpan span) = 0;
 
 protected:
     AccessibleElement() = default;

@@ -48,6 +48,8 @@ TextInjector::TextInjector(Logger& logger, std::unique_ptr<DesktopWindows> windo
 {
     m_restoreTimer.setSingleShot(true);
     connect(&m_restoreTimer, &QTimer::timeout, this, &TextInjector::restoreClipboard);
+    m_accessibility->setUnansweredHandler(
+        [this](const UnansweredRequest& request) { logUnanswered(request); });
 }
 
 TextInjector::~TextInjector() = default;
@@ -74,18 +76,20 @@ void TextInjector::logCursorContext()
         return;
     }
 
-    if (const auto value = element->value()) {
-        const int length = Graphemes::count(*value);
-        const QString shown = length > kContextValueLimit
-            ? Graphemes::left(*value, kContextValueLimit) + QStringLiteral("...") : *value;
-        m_logger.debug(QStringLiteral("TextInjector context: value(%1 chars)=%2")
-                           .arg(QString::number(length), shown));
-    } else {
+    const auto value = element->value();
+    if (!value) {
         m_logger.debug(QStringLiteral("TextInjector context: value not readable"));
+        return;
     }
-    if (const auto selected = element->selectedText()) {
+    const int length = Graphemes::count(*value);
+    const QString shown = length > kContextValueLimit
+        ? Graphemes::left(*value, kContextValueLimit) + QStringLiteral("...") : *value;
+    m_logger.debug(QStringLiteral("TextInjector context: value(%1 chars)=%2")
+                       .arg(QString::number(length), shown));
+    if (const auto span = element->selection()) {
+        const QString selected = value->mid(span->start, span->end - span->start);
         m_logger.debug(QStringLiteral("TextInjector context: selectedText=")
-                       + (selected->isEmpty() ? QStringLiteral("(empty)") : *selected));
+                       + (selected.isEmpty() ? QStringLiteral("(empty)") : selected));
     }
 }
 
@@ -107,24 +111,70 @@ bool TextInjector::inject(const QString& text)
     }
 
     const auto before = element->value();
-    if (!before) {
+    const auto span = before ? element->selection() : std::nullopt;
+    if (!before || !span) {
         m_logger.info(QStringLiteral("TextInjector: AX not readable, using ⌘V paste"));
         return pasteToCursor(text);
     }
     m_logger.info(QStringLiteral("TextInjector: AX readable, current text length: ") + count(*before));
 
-    if (const int code = element->replaceSelection(text); code != 0) {
+    const int code = element->replaceText(*span, text);
+    if (code != 0)
         m_logger.info(QStringLiteral("TextInjector: AX write failed (%1), falling back to ⌘V").arg(code));
-        return pasteToCursor(text);
-    }
     waitOnThisThread(m_timing.readBackWait);
-    if (element->value().value_or(QString()) != *before) {
+    // Written as asked: the new words where the selection or caret was, the
+    // rest of the field as it was.
+    const auto after = element->value();
+    if (code == 0 && after == before->left(span->start) + text + before->mid(span->end)) {
         m_logger.info(QStringLiteral("TextInjector: AX inject verified, ") + count(text)
                       + QStringLiteral(" chars inserted"));
         return true;
     }
-    m_logger.warning(QStringLiteral("TextInjector: AX returned success but text unchanged, falling back to ⌘V"));
+    if (code == 0 && !after)
+        m_logger.warning(QStringLiteral("TextInjector: AX write not verifiable (value not readable), falling back to ⌘V"));
+    else if (code == 0 && *after == *before)
+        m_logger.warning(QStringLiteral("TextInjector: AX returned success but text unchanged, falling back to ⌘V"));
+    else if (code == 0)
+        m_logger.warning(QStringLiteral("TextInjector: AX write left a different text, falling back to ⌘V"));
+    if (after && *after != *before)
+        undoWrite(*element, *before, *span, *after);
     return pasteToCursor(text);
+}
+
+void TextInjector::undoWrite(AccessibleElement& element, const QString& before, TextSpan span,
+                             const QString& after)
+{
+    // When the text around the selection is as it was, what lies between is
+    // what the write put there (the application read the text's length in
+    // another unit: padded it or cut it). Put the earlier selection back in
+    // its place and select it again, so that the paste replaces it as the
+    // user meant. Otherwise the application changed more than that and
+    // nothing can be told apart.
+    const QString head = before.left(span.start);
+    const QString tail = before.mid(span.end);
+    if (after.size() < head.size() + tail.size() || !after.startsWith(head) || !after.endsWith(tail)) {
+        m_logger.warning(QStringLiteral("TextInjector: AX write changed the text beyond the selection, not undone"));
+        return;
+    }
+    const TextSpan written{span.start, after.size() - tail.size()};
+    const bool undone =
+        element.replaceText(written, before.mid(span.start, span.end - span.start)) == 0
+        && element.select(span) == 0 && element.value() == before;
+    if (undone)
+        m_logger.info(QStringLiteral("TextInjector: AX write undone, the field holds its earlier text again"));
+    else
+        m_logger.warning(QStringLiteral("TextInjector: AX write could not be undone"));
+}
+
+void TextInjector::logUnanswered(const UnansweredRequest& request)
+{
+    if (request.earlierStillPending) {
+        m_logger.info(QStringLiteral("TextInjector: AX still waits for an earlier answer, %1 skipped")
+                          .arg(request.request));
+        return;
+    }
+    m_logger.warning(QStringLiteral("TextInjector: AX gave no answer within %1 ms (%2)")
+                         .arg(QString::number(request.deadline.count()), request.request));
 }
 
 bool TextInjector::bringTargetToFront()

@@ -7,13 +7,14 @@
 #include <memory>
 #include <optional>
 
+#include "platform/AccessibleElement.h"
 #include "platform/DesktopWindows.h"
 #include "session/ClipboardSnapshot.h"
 
 class Accessibility;
-class AccessibleElement;
 class KeySynthesizer;
 class Logger;
+struct UnansweredRequest;
 
 // The application (and its window title) a waiting text is meant for.
 struct InjectionTarget
@@ -78,6 +79,10 @@ private:
     bool pasteToCursor(const QString& text);
     void restoreClipboard();
     void logCursorContext();
+    // Takes back what a write put into the field when it is not what was asked.
+    void undoWrite(AccessibleElement& element, const QString& before, TextSpan span,
+                   const QString& after);
+    void logUnanswered(const UnansweredRequest& request);
     std::unique_ptr<AccessibleElement> getFocusedElement() const;
 
     Logger& m_logger;

@@ -1,10 +1,24 @@
+// GLib before Qt: its struct fields clash with Qt's keywords.
+#include <glib.h>
+
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
+
+#include <QTimer>
+#include <csignal>
+#include <fstream>
+#include <set>
+#include <thread>
 
 #include "desktop/PasteTargetProcess.h"
 #include "platform/atspi/AtspiAccessibility.h"
 #include "platform/atspi/AtspiElement.h"
 #include "support/EventLoop.h"
+#include "support/HangGuard.h"
 #include "support/QStringPrinter.h"
+
+using namespace std::chrono_literals;
+using Toolkit = PasteTargetProcess::Toolkit;
 
 namespace {
 
@@ -12,63 +26,172 @@ class AtspiAccessibilityTest : public testing::Test
 {
 protected:
     // The target's focused element, once its tree is on the bus.
-    std::unique_ptr<AccessibleElement> focusedElementOf(const PasteTargetProcess& target)
+    static std::unique_ptr<AccessibleElement> focusedElementOf(Accessibility& accessibility,
+                                                               const PasteTargetProcess& target)
     {
         std::unique_ptr<AccessibleElement> element;
         waitUntil([&] { return (element = accessibility.focusedElement(target.pid())) != nullptr; });
         return element;
     }
-
-    static PasteTargetProcess::Options accessible(QStringList arguments)
+    std::unique_ptr<AccessibleElement> focusedElementOf(const PasteTargetProcess& target)
     {
-        return {std::move(arguments), true};
+        return focusedElementOf(accessibility, target);
+    }
+
+    static PasteTargetProcess::Options accessible(QStringList arguments, Toolkit toolkit = Toolkit::qt)
+    {
+        return {std::move(arguments), true, {}, toolkit};
     }
 
     AtspiAccessibility accessibility;
 };
 
+const char* nameOf(Toolkit toolkit)
+{
+    return toolkit == Toolkit::gtk ? "GTK" : "Qt";
 }
 
-TEST_F(AtspiAccessibilityTest, ReadsTheFocusedLineEditOfAnotherProcess)
+// The file descriptors that the process's default GLib context (the one the
+// main thread's Qt loop runs) polls: one full iteration that does not wait.
+std::set<int> polledByMainLoop()
 {
-    PasteTargetProcess target(accessible({"--text", "Hello world", "--select", "6", "5"}));
-    ASSERT_TRUE(target.start());
-    EXPECT_TRUE(accessibility.isTrusted());
+    GMainContext* context = g_main_context_default();
+    EXPECT_TRUE(g_main_context_acquire(context));
+    gint priority = 0;
+    g_main_context_prepare(context, &priority);
+    GPollFD fds[128];
+    gint timeout = 0;
+    const gint count = g_main_context_query(context, G_MAXINT, &timeout, fds, 128);
+    g_main_context_check(context, G_MAXINT, fds, std::min(count, 128));
+    g_main_context_dispatch(context);
+    g_main_context_release(context);
+    std::set<int> polled;
+    for (gint i = 0; i < std::min(count, 128); ++i)
+        polled.insert(fds[i].fd);
+    return polled;
+}
 
-    const auto element = focusedElementOf(target);
+// Stops a process (SIGSTOP) and waits until the kernel shows it stopped.
+bool stop(qint64 pid)
+{
+    ::kill(pid_t(pid), SIGSTOP);
+    return waitUntil([pid] {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string field, name, state;
+        stat >> field >> name >> state;   // the name has no spaces here
+        return state == "T";
+    });
+}
 
-    ASSERT_TRUE(element);
-    EXPECT_EQ(element->role(), "text");
-    EXPECT_FALSE(element->isPasswordField());
-    EXPECT_EQ(element->value(), "Hello world");
-    EXPECT_EQ(element->selectedText(), "world");
+// An active grab of the keyboard on its own X connection, as the hot key's
+// press makes one.
+class KeyboardGrab
+{
+public:
+    KeyboardGrab() : m_connection(xcb_connect(nullptr, nullptr))
+    {
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
+        xcb_grab_keyboard_reply_t* reply = xcb_grab_keyboard_reply(
+            m_connection,
+            xcb_grab_keyboard(m_connection, 0, root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC,
+                              XCB_GRAB_MODE_ASYNC),
+            nullptr);
+        m_grabbed = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
+        free(reply);
+    }
+    ~KeyboardGrab()
+    {
+        release();
+        xcb_disconnect(m_connection);
+    }
+
+    bool grabbed() const { return m_grabbed; }
+    void release()
+    {
+        xcb_ungrab_keyboard(m_connection, XCB_CURRENT_TIME);
+        xcb_flush(m_connection);
+    }
+
+private:
+    xcb_connection_t* m_connection;
+    bool m_grabbed = false;
+};
+
+}
+
+TEST_F(AtspiAccessibilityTest, ReadsTheFocusedFieldOfAnotherProcess)
+{
+    for (const Toolkit toolkit : {Toolkit::qt, Toolkit::gtk}) {
+        SCOPED_TRACE(nameOf(toolkit));
+        PasteTargetProcess target(accessible({"--text", "Hello world", "--select", "6", "5"}, toolkit));
+        ASSERT_TRUE(target.start());
+        EXPECT_TRUE(accessibility.isTrusted());
+
+        const auto element = focusedElementOf(target);
+
+        ASSERT_TRUE(element);
+        EXPECT_EQ(element->role(), "text");
+        EXPECT_FALSE(element->isPasswordField());
+        EXPECT_EQ(element->value(), "Hello world");
+        EXPECT_EQ(element->selection(), (TextSpan{6, 11}));
+    }
 }
 
 TEST_F(AtspiAccessibilityTest, WritesReplaceTheSelectionOrInsertAtTheCaret)
 {
+    // Qt counts offsets and the inserted text's length in UTF-16 units, GTK
+    // counts offsets in code points and the length in bytes: texts beyond
+    // ASCII and beyond 16 bits show a wrong unit.
     const struct {
+        Toolkit toolkit;
         QStringList arguments;
         QString insertion;
         QString expected;
     } cases[] = {
-        {{"--text", "Hello world", "--select", "6", "5"}, "there", "Hello there"},
-        {{"--text", "Grüße"}, QString::fromUtf8(", Welt ✓"), QString::fromUtf8("Grüße, Welt ✓")},
-        {{"--text", "ab", "--select", "1", "0"}, QString::fromUtf8("é"), QString::fromUtf8("aéb")},
-        {{"--text", QString::fromUtf8("👍ab"), "--select", "2", "1"}, "X", QString::fromUtf8("👍Xb")},
-        {{"--text", QString::fromUtf8("👍ab"), "--select", "3", "0"}, "X", QString::fromUtf8("👍aXb")},
+        {Toolkit::qt, {"--text", "Hello world", "--select", "6", "5"}, "there", "Hello there"},
+        {Toolkit::qt, {"--text", "Grüße"}, QString::fromUtf8(", Welt ✓"), QString::fromUtf8("Grüße, Welt ✓")},
+        {Toolkit::qt, {"--text", "ab", "--select", "1", "0"}, QString::fromUtf8("é"), QString::fromUtf8("aéb")},
+        {Toolkit::qt, {"--text", QString::fromUtf8("👍ab"), "--select", "2", "1"}, "X", QString::fromUtf8("👍Xb")},
+        {Toolkit::qt, {"--text", QString::fromUtf8("👍ab"), "--select", "3", "0"}, "X", QString::fromUtf8("👍aXb")},
+        {Toolkit::qt, {"--plain", "--text", "one\ntwo", "--select", "4", "0"}, "new ", "one\nnew two"},
+        {Toolkit::gtk, {"--text", "Hello world", "--select", "6", "5"}, "there", "Hello there"},
+        {Toolkit::gtk, {"--text", "Grüße"}, QString::fromUtf8(", Welt ✓"), QString::fromUtf8("Grüße, Welt ✓")},
+        {Toolkit::gtk, {"--text", QString::fromUtf8("👍ab"), "--select", "1", "1"}, QString::fromUtf8("é👍"),
+         QString::fromUtf8("👍é👍b")},
+        {Toolkit::gtk, {"--view", "--text", "one\ntwo", "--select", "4", "3"}, QString::fromUtf8("zwö"),
+         QString::fromUtf8("one\nzwö")},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.expected.toStdString());
-        PasteTargetProcess target(accessible(c.arguments));
+        SCOPED_TRACE(std::string(nameOf(c.toolkit)) + ": " + c.expected.toStdString());
+        PasteTargetProcess target(accessible(c.arguments, c.toolkit));
         ASSERT_TRUE(target.start());
         const auto element = focusedElementOf(target);
         ASSERT_TRUE(element);
+        const auto selection = element->selection();
+        ASSERT_TRUE(selection);
 
-        EXPECT_EQ(element->replaceSelection(c.insertion), 0);
+        EXPECT_EQ(element->replaceText(*selection, c.insertion), 0);
 
         EXPECT_TRUE(target.waitForText(c.expected)) << target.text().toStdString();
         EXPECT_EQ(element->value(), c.expected);
     }
+}
+
+TEST_F(AtspiAccessibilityTest, ReadsAndWritesPastANulInTheField)
+{
+    // A NUL is what a write with the length in bytes leaves in a Qt field;
+    // D-Bus cannot carry it, and a plain read stops there.
+    const QString withNul = QStringLiteral("ab") + QChar(0) + QStringLiteral("cd");
+    PasteTargetProcess target(accessible({"--escaped-text", "ab\\0cd"}));
+    ASSERT_TRUE(target.start());
+    const auto element = focusedElementOf(target);
+    ASSERT_TRUE(element);
+
+    EXPECT_EQ(element->value(), withNul);
+    EXPECT_EQ(element->selection(), (TextSpan{5, 5}));
+    EXPECT_EQ(element->replaceText({2, 3}, QString::fromUtf8("–")), 0);
+
+    EXPECT_TRUE(target.waitForText(QString::fromUtf8("ab–cd"))) << target.text().toStdString();
 }
 
 TEST_F(AtspiAccessibilityTest, RecognisesPasswordFields)
@@ -101,4 +224,101 @@ TEST_F(AtspiAccessibilityTest, UnreachableBusMeansUntrustedAndNoElements)
 
     EXPECT_FALSE(accessibility.isTrusted());
     EXPECT_EQ(accessibility.focusedElement(target.pid()), nullptr);
+}
+
+// libatspi hooks the bus (and each direct connection to a GTK program) into
+// the process's default GLib context; dispatched by the main thread's loop,
+// a GTK program's answers made it wait for itself.
+TEST_F(AtspiAccessibilityTest, KeepsTheAccessibilityBusOffTheMainLoop)
+{
+    PasteTargetProcess target(accessible({"--text", "events"}, Toolkit::gtk));
+    ASSERT_TRUE(target.start());
+    const std::set<int> before = polledByMainLoop();
+    HangGuard guard(15s, "the search in a GTK program");
+
+    const auto element = focusedElementOf(target);
+    ASSERT_TRUE(element);
+    EXPECT_EQ(element->value(), "events");
+    spinFor(100);   // time for any reply to reach a connection on the main loop
+
+    std::set<int> added;
+    for (const int fd : polledByMainLoop())
+        if (!before.count(fd))
+            added.insert(fd);
+    EXPECT_TRUE(added.empty()) << "the main loop polls " << added.size() << " new descriptor(s)";
+}
+
+TEST_F(AtspiAccessibilityTest, MainLoopKeepsRunningWhileAGtkProgramEmitsEvents)
+{
+    // The target keeps adding and removing widgets and typing into a second
+    // window: a stream of accessibility events and cache updates.
+    PasteTargetProcess target(accessible({"--text", "busy", "--churn"}, Toolkit::gtk));
+    ASSERT_TRUE(target.start());
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(5);
+    HangGuard guard(15s, "the main loop beside a GTK program's events");
+
+    for (int round = 0; round < 10; ++round) {
+        SCOPED_TRACE(round);
+        const auto element = focusedElementOf(target);
+        ASSERT_TRUE(element);
+        EXPECT_EQ(element->value(), "busy");
+        const int before = ticks;
+        EXPECT_TRUE(waitUntil([&] { return ticks >= before + 3; }, 5000)) << "the main loop stopped";
+    }
+}
+
+TEST_F(AtspiAccessibilityTest, FrozenApplicationCostsOneDeadlineAndIsAskedAgainOnceItAnswers)
+{
+    // Below libatspi's own time-out (250 ms a request), so that the request
+    // to the stopped application outlives the wait.
+    AtspiAccessibility quick(AtspiTiming{100ms, 0ms});
+    QList<UnansweredRequest> unanswered;
+    quick.setUnansweredHandler([&](const UnansweredRequest& request) { unanswered.append(request); });
+    PasteTargetProcess target(accessible({"--text", "frozen"}, Toolkit::gtk));
+    ASSERT_TRUE(target.start());
+    const auto element = focusedElementOf(quick, target);
+    ASSERT_TRUE(element);
+    unanswered.clear();   // a first search may take longer than this (connecting)
+    ASSERT_TRUE(stop(target.pid()));
+    HangGuard guard(15s, "a read of a stopped program");
+
+    EXPECT_EQ(element->value(), std::nullopt);
+    ASSERT_FALSE(unanswered.isEmpty());
+    EXPECT_EQ(unanswered.first(), (UnansweredRequest{"value", false, 100ms}));
+
+    ::kill(pid_t(target.pid()), SIGCONT);
+    EXPECT_TRUE(waitUntil([&] { return element->value() == "frozen"; }));
+}
+
+TEST_F(AtspiAccessibilityTest, FindsTheFocusedFieldOnceTheHotKeysGrabEnds)
+{
+    // While a key grab lasts, the applications mark no window active and no
+    // element focused; the hot key's press starts one, and the target is
+    // looked at right then.
+    AtspiAccessibility waiting(AtspiTiming{8s, 5s});
+    for (const Toolkit toolkit : {Toolkit::qt, Toolkit::gtk}) {
+        SCOPED_TRACE(nameOf(toolkit));
+        PasteTargetProcess target(accessible({"--text", "grabbed"}, toolkit));
+        ASSERT_TRUE(target.start());
+        ASSERT_TRUE(focusedElementOf(target));
+        KeyboardGrab grab;
+        ASSERT_TRUE(grab.grabbed());
+        AtspiAccessibility impatient(AtspiTiming{1s, 0ms});
+        ASSERT_TRUE(waitUntil([&] { return !impatient.focusedElement(target.pid()); }))
+            << "the grab did not take the focus away";
+
+        // The user lets go of the keys a moment after the search began.
+        std::thread letGo([&] {
+            std::this_thread::sleep_for(300ms);
+            grab.release();
+        });
+        const auto element = waiting.focusedElement(target.pid());
+        letGo.join();
+
+        ASSERT_TRUE(element);
+        EXPECT_EQ(element->value(), "grabbed");
+    }
 }

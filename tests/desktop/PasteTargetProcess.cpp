@@ -3,12 +3,16 @@
 #include <QProcessEnvironment>
 
 #include "support/EventLoop.h"
+#include "tools/LineEscapes.h"
 
 PasteTargetProcess::PasteTargetProcess(Options options) : m_options(std::move(options))
 {
     const qsizetype text = m_options.arguments.indexOf("--text");
     if (text >= 0)
         m_text = m_options.arguments.value(text + 1);
+    const qsizetype escapedText = m_options.arguments.indexOf("--escaped-text");
+    if (escapedText >= 0)
+        m_text = unescapedFromLine(m_options.arguments.value(escapedText + 1));
 }
 
 PasteTargetProcess::~PasteTargetProcess()
@@ -30,7 +34,10 @@ bool PasteTargetProcess::start()
         env.insert("RESOURCE_NAME", m_options.resourceName);
     m_process.setProcessEnvironment(env);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(TALVEX_PASTE_TARGET, m_options.arguments);
+    if (m_options.toolkit == Toolkit::gtk)
+        m_process.start(TALVEX_GTK_TARGET, m_options.arguments);
+    else
+        m_process.start(TALVEX_PASTE_TARGET, m_options.arguments);
     if (!m_process.waitForStarted(5000))
         return false;
     const QString ready = QStringLiteral("READY %1").arg(m_process.processId());
@@ -62,6 +69,8 @@ void PasteTargetProcess::readLines()
         const QString line = QString::fromUtf8(m_process.readLine()).chopped(1);
         m_lines << line;
         if (line.startsWith("TEXT "))
-            m_text = line.mid(5);
+            m_text = unescapedFromLine(line.mid(5));
+        else if (line.startsWith("HTML "))
+            m_html = unescapedFromLine(line.mid(5));
     }
 }

@@ -4,16 +4,22 @@
 #include <QStringList>
 #include <memory>
 
-// The paste target helper program, run as a second process on the display:
-// one window with a focused line edit that reports on standard output.
+// A target helper program run as a second process on the display: one
+// window with a focused text field that reports on standard output. The Qt
+// one is tests/tools/PasteTarget.cpp, the GTK 3 one tests/tools/gtk_text_target.py.
 class PasteTargetProcess
 {
 public:
+    enum class Toolkit { qt, gtk };
+
     struct Options
     {
-        QStringList arguments;      // --title, --text, --select, --password
-        bool accessible = false;    // publish its widgets on the accessibility bus
-        QString resourceName;       // the WM_CLASS instance name, when set
+        // Qt: --title, --text, --select <start> <length>, --password, --plain,
+        // --rich; GTK: --title, --text, --select <start> <length>, --view, --churn
+        QStringList arguments;
+        bool accessible = false;    // Qt: publish its widgets on the accessibility bus
+        QString resourceName;       // Qt: the WM_CLASS instance name, when set
+        Toolkit toolkit = Toolkit::qt;
     };
 
     explicit PasteTargetProcess(Options options);
@@ -29,7 +35,9 @@ public:
     // The field's latest text (what it started with when it never changed).
     QString text() const { return m_text; }
     bool waitForText(const QString& text, int timeoutMs = 5000);
-    // Every line it has written so far.
+    // A rich text field's latest HTML (empty before its first change).
+    QString html() const { return m_html; }
+    // Every line it has written so far (texts as written, escaped).
     QStringList lines();
 
 private:
@@ -39,4 +47,5 @@ private:
     QProcess m_process;
     QStringList m_lines;
     QString m_text;
+    QString m_html;
 };

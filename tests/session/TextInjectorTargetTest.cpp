@@ -83,7 +83,7 @@ TEST_F(TextInjectorFixture, PasswordFieldIsNeverReadNorLogged)
     ASSERT_TRUE(injector->inject("more"));
 
     EXPECT_EQ(field->valueReads, 0);
-    EXPECT_EQ(field->selectedTextReads, 0);
+    EXPECT_EQ(field->selectionReads, 0);
     EXPECT_THAT(contextLines(logLines()),
                 ElementsAre("TextInjector context: role=password text",
                             "TextInjector context: password field, value not read"));

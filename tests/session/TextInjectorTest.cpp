@@ -49,6 +49,25 @@ const InjectCase kInjectCases[] = {
     // The window manager kept focus elsewhere.
     {"ActivationIgnored", [](Fakes& f) { f.windows.activation = FakeDesktopWindows::Activation::ignored; },
      false, false, false, "Hello", "WARN TextInjector: Editor is not frontmost, text not inserted"},
+    // A toolkit that reads the length in another unit pads the text: taken
+    // back before the paste, which would otherwise leave the padding behind.
+    {"WriteLeftPadding",
+     [](Fakes& f) {
+         f.field.writeMangles = [](const QString& text) { return text.isEmpty() ? text : text + QChar(0); };
+     },
+     true, true, true, "Hello", "INFO TextInjector: AX write undone, the field holds its earlier text again"},
+    // The application changed more than the selection: nothing can be told apart.
+    {"WriteChangedMoreThanTheSelection", [](Fakes& f) { f.field.valueAfterWrite = "HELLO world"; },
+     true, true, true, "HELLO world",
+     "WARN TextInjector: AX write changed the text beyond the selection, not undone"},
+    // A field that cannot be read back is not proof of the write.
+    {"ValueUnreadableAfterWrite", [](Fakes& f) { f.field.valueGoneAfterWrite = true; },
+     true, true, true, "",
+     "WARN TextInjector: AX write not verifiable (value not readable), falling back to ⌘V"},
+    {"FocusSearchUnanswered", [](Fakes& f) { f.accessibility.focusedElementUnanswered = true; },
+     true, true, true, "Hello", "WARN TextInjector: AX gave no answer within 1000 ms (focused element)"},
+    {"ValueReadUnanswered", [](Fakes& f) { f.field.unanswered = {"value"}; }, true, true, true,
+     "Hello", "WARN TextInjector: AX gave no answer within 1000 ms (value)"},
     {"NoKeyEvents",
      [](Fakes& f) {
          f.field.value.reset();

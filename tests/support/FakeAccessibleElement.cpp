@@ -1,38 +1,79 @@
 #include "support/FakeAccessibleElement.h"
 
+TextSpan FakeField::selection() const
+{
+    const qsizetype size = value ? value->size() : 0;
+    if (selectionStart < 0)
+        return {size, size};
+    const qsizetype start = std::min(selectionStart, size);
+    return {start, std::clamp(selectionEnd, start, size)};
+}
+
+bool FakeAccessibleElement::goesUnanswered(const QString& request) const
+{
+    if (!m_field->unanswered.contains(request))
+        return false;
+    if (m_unansweredHandler)
+        m_unansweredHandler(UnansweredRequest{request, false, std::chrono::milliseconds(1000)});
+    return true;
+}
+
+QString FakeAccessibleElement::role() const
+{
+    return goesUnanswered(QStringLiteral("role")) ? QStringLiteral("unknown") : m_field->role;
+}
+
+bool FakeAccessibleElement::isPasswordField() const
+{
+    return goesUnanswered(QStringLiteral("password state")) || m_field->password;
+}
+
 std::optional<QString> FakeAccessibleElement::value() const
 {
+    if (goesUnanswered(QStringLiteral("value")))
+        return std::nullopt;
     ++m_field->valueReads;
     return m_field->value;
 }
 
-std::optional<QString> FakeAccessibleElement::selectedText() const
+std::optional<TextSpan> FakeAccessibleElement::selection() const
 {
-    ++m_field->selectedTextReads;
+    if (goesUnanswered(QStringLiteral("selection")))
+        return std::nullopt;
+    ++m_field->selectionReads;
     if (!m_field->value)
         return std::nullopt;
-    const auto [start, end] = selection();
-    return m_field->value->mid(start, end - start);
+    return m_field->selection();
 }
 
-int FakeAccessibleElement::replaceSelection(const QString& text)
+int FakeAccessibleElement::replaceText(TextSpan span, const QString& text)
 {
+    if (goesUnanswered(QStringLiteral("write")))
+        return -3;
     if (m_field->writeError != 0)
         return m_field->writeError;
     m_field->writes.append(text);
-    if (m_field->writeTakesEffect && m_field->value) {
-        const auto [start, end] = selection();
-        m_field->value = m_field->value->left(start) + text + m_field->value->mid(end);
-        m_field->selectionStart = m_field->selectionEnd = start + text.size();
+    m_field->spansWritten.append(span);
+    if (m_field->valueGoneAfterWrite)
+        m_field->value.reset();
+    if (!m_field->writeTakesEffect || !m_field->value)
+        return 0;
+    if (m_field->valueAfterWrite) {
+        m_field->value = m_field->valueAfterWrite;
+        return 0;
     }
+    const QString inserted = m_field->writeMangles ? m_field->writeMangles(text) : text;
+    m_field->value = m_field->value->left(span.start) + inserted + m_field->value->mid(span.end);
+    m_field->selectionStart = m_field->selectionEnd = span.start + inserted.size();
     return 0;
 }
 
-std::pair<qsizetype, qsizetype> FakeAccessibleElement::selection() const
+int FakeAccessibleElement::select(TextSpan span)
 {
-    const qsizetype size = m_field->value ? m_field->value->size() : 0;
-    if (m_field->selectionStart < 0)
-        return {size, size};
-    const qsizetype start = std::min(m_field->selectionStart, size);
-    return {start, std::clamp(m_field->selectionEnd, start, size)};
+    if (goesUnanswered(QStringLiteral("selection change")))
+        return -3;
+    m_field->selected.append(span);
+    m_field->selectionStart = span.start;
+    m_field->selectionEnd = span.end;
+    return 0;
 }

@@ -1,15 +1,27 @@
-// A window with one focused line edit for the desktop tests: it tells on
+// A window with one focused text field for the desktop tests: it tells on
 // standard output when it is ready (active, field focused), every text the
 // field takes and every shortcut pressed in it, one line each:
-//   READY <pid>   TEXT <text>   KEY <shortcut, e.g. Ctrl+V>
-// Options: --title <window title>, --text <initial text>,
-// --select <start> <length>, --password.
+//   READY <pid>   TEXT <text>   HTML <html>   KEY <shortcut, e.g. Ctrl+V>
+// HTML lines come from a rich text field only, after each TEXT line. Texts
+// are escaped so that each stays on one line: a backslash is written as two
+// backslashes, a line break as a backslash and "n", a NUL as a backslash and
+// "0".
+// Options: --title <window title>, --text <initial text>, --escaped-text
+// <initial text, escaped as above>, --select <start> <length>, --password,
+// --plain (a multi-line QPlainTextEdit), --rich (a QTextEdit; the initial
+// text is HTML).
 #include <QApplication>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextEdit>
 #include <QTimer>
+#include <QTextCursor>
 #include <cstdio>
+#include <optional>
+
+#include "LineEscapes.h"
 
 namespace {
 
@@ -34,6 +46,88 @@ protected:
     }
 };
 
+struct Options
+{
+    QString title = QStringLiteral("Paste Target");
+    QString text;
+    std::optional<std::pair<int, int>> selection;   // start, length
+    bool password = false;
+    bool plain = false;
+    bool rich = false;
+};
+
+Options parse(const QStringList& args)
+{
+    Options options;
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        if (args[i] == "--title" && i + 1 < args.size())
+            options.title = args[++i];
+        else if (args[i] == "--text" && i + 1 < args.size())
+            options.text = args[++i];
+        else if (args[i] == "--escaped-text" && i + 1 < args.size())
+            options.text = unescapedFromLine(args[++i]);
+        else if (args[i] == "--select" && i + 2 < args.size()) {
+            const int start = args[++i].toInt();
+            options.selection = std::pair{start, args[++i].toInt()};
+        } else if (args[i] == "--password")
+            options.password = true;
+        else if (args[i] == "--plain")
+            options.plain = true;
+        else if (args[i] == "--rich")
+            options.rich = true;
+    }
+    return options;
+}
+
+QWidget* lineEdit(const Options& options)
+{
+    auto* edit = new QLineEdit;
+    edit->setText(options.text);
+    if (options.selection)
+        edit->setSelection(options.selection->first, options.selection->second);
+    if (options.password)
+        edit->setEchoMode(QLineEdit::Password);
+    QObject::connect(edit, &QLineEdit::textChanged,
+                     [](const QString& text) { say("TEXT " + escapedForLine(text)); });
+    return edit;
+}
+
+// The selection (or, without one, the caret at the end) of a multi-line field.
+template <typename Edit>
+void placeCursor(Edit* edit, const Options& options)
+{
+    QTextCursor cursor = edit->textCursor();
+    if (options.selection) {
+        cursor.setPosition(options.selection->first);
+        cursor.setPosition(options.selection->first + options.selection->second, QTextCursor::KeepAnchor);
+    } else {
+        cursor.movePosition(QTextCursor::End);
+    }
+    edit->setTextCursor(cursor);
+}
+
+QWidget* plainTextEdit(const Options& options)
+{
+    auto* edit = new QPlainTextEdit;
+    edit->setPlainText(options.text);
+    placeCursor(edit, options);
+    QObject::connect(edit, &QPlainTextEdit::textChanged,
+                     [edit] { say("TEXT " + escapedForLine(edit->toPlainText())); });
+    return edit;
+}
+
+QWidget* richTextEdit(const Options& options)
+{
+    auto* edit = new QTextEdit;
+    edit->setHtml(options.text);
+    placeCursor(edit, options);
+    QObject::connect(edit, &QTextEdit::textChanged, [edit] {
+        say("TEXT " + escapedForLine(edit->toPlainText()));
+        say("HTML " + escapedForLine(edit->toHtml()));
+    });
+    return edit;
+}
+
 }
 
 int main(int argc, char** argv)
@@ -41,36 +135,28 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("PasteTarget"));
 
-    QLineEdit edit;
-    edit.setWindowTitle(QStringLiteral("Paste Target"));
-    edit.resize(400, 40);
-    const QStringList args = QApplication::arguments();
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        if (args[i] == "--title" && i + 1 < args.size())
-            edit.setWindowTitle(args[++i]);
-        else if (args[i] == "--text" && i + 1 < args.size())
-            edit.setText(args[++i]);
-        else if (args[i] == "--select" && i + 2 < args.size()) {
-            const int start = args[++i].toInt();
-            edit.setSelection(start, args[++i].toInt());
-        } else if (args[i] == "--password")
-            edit.setEchoMode(QLineEdit::Password);
-    }
+    const Options options = parse(QApplication::arguments());
+    QWidget* edit = options.rich ? richTextEdit(options)
+        : options.plain          ? plainTextEdit(options)
+                                 : lineEdit(options);
+    edit->setWindowTitle(options.title);
+    edit->resize(400, options.rich || options.plain ? 200 : 40);
 
     ShortcutReporter reporter;
-    edit.installEventFilter(&reporter);
-    QObject::connect(&edit, &QLineEdit::textChanged, [](const QString& text) { say("TEXT " + text); });
+    edit->installEventFilter(&reporter);
 
     QTimer readiness;
     QObject::connect(&readiness, &QTimer::timeout, [&] {
-        if (edit.isActiveWindow() && edit.hasFocus()) {
+        if (edit->isActiveWindow() && edit->hasFocus()) {
             readiness.stop();
             say(QStringLiteral("READY %1").arg(QApplication::applicationPid()));
         }
     });
     readiness.start(10);
 
-    edit.show();
-    edit.activateWindow();
-    return app.exec();
+    edit->show();
+    edit->activateWindow();
+    const int result = app.exec();
+    delete edit;
+    return result;
 }

@@ -3,7 +3,9 @@
 
 #include "platform/atspi/GlibHandles.h"
 #include "platform/atspi/AtspiAccessibility.h"
+#include "platform/atspi/AtspiCaller.h"
 #include "platform/atspi/AtspiElement.h"
+#include "platform/atspi/AtspiThread.h"
 
 #include <QCoreApplication>
 
@@ -12,46 +14,34 @@ std::unique_ptr<Accessibility> Accessibility::createDefault()
     return std::make_unique<AtspiAccessibility>();
 }
 
+// Everything in here runs on the accessibility thread.
 namespace {
 
-// Connects once per process. Every other libatspi call aborts the process
-// when there is no bus, so nothing else may run unless this holds.
-bool connectedToBus()
-{
-    static const bool connected = [] {
-        if (atspi_init() > 1)   // 0: connected now, 1: already connected
-            return false;
-        atspi_set_timeout(AtspiAccessibility::kTimeoutMs, AtspiAccessibility::kTimeoutMs);
-        // Nothing listens for change events here, so cached states (focus!)
-        // would go stale: ask the applications every time.
-        GObjectRef<AtspiAccessible> desktop(atspi_get_desktop(0));
-        if (desktop.object)
-            atspi_accessible_set_cache_mask(desktop.object, ATSPI_CACHE_NONE);
-        return true;
-    }();
-    return connected;
-}
+constexpr auto kSettlePoll = std::chrono::milliseconds(20);
+// How long an active window without a focused element may be on its way to
+// show one (a window coming back to the front).
+constexpr auto kActiveWithoutFocus = std::chrono::milliseconds(100);
 
 bool hasState(AtspiAccessible* element, AtspiStateType state)
 {
     GObjectRef<AtspiStateSet> states(atspi_accessible_get_state_set(element));
-    return states.object && atspi_state_set_contains(states.object, state);
+    return states.get() && atspi_state_set_contains(states.get(), state);
 }
 
 // Depth first: the focused element is the one with state FOCUSED. Only showing
 // elements can hold it; lists that manage their own descendants are not walked.
-AtspiAccessible* findFocused(AtspiAccessible* element, int& budget)
+GObjectRef<AtspiAccessible> findFocused(AtspiAccessible* element, int& budget)
 {
     if (--budget < 0)
-        return nullptr;
+        return GObjectRef<AtspiAccessible>();
     GObjectRef<AtspiStateSet> states(atspi_accessible_get_state_set(element));
-    if (!states.object)
-        return nullptr;
-    if (atspi_state_set_contains(states.object, ATSPI_STATE_FOCUSED))
-        return static_cast<AtspiAccessible*>(g_object_ref(element));
-    if (!atspi_state_set_contains(states.object, ATSPI_STATE_SHOWING)
-        || atspi_state_set_contains(states.object, ATSPI_STATE_MANAGES_DESCENDANTS))
-        return nullptr;
+    if (!states.get())
+        return GObjectRef<AtspiAccessible>();
+    if (atspi_state_set_contains(states.get(), ATSPI_STATE_FOCUSED))
+        return GObjectRef<AtspiAccessible>(static_cast<AtspiAccessible*>(g_object_ref(element)));
+    if (!atspi_state_set_contains(states.get(), ATSPI_STATE_SHOWING)
+        || atspi_state_set_contains(states.get(), ATSPI_STATE_MANAGES_DESCENDANTS))
+        return GObjectRef<AtspiAccessible>();
 
     GErrorSlot error;
     const int count = atspi_accessible_get_child_count(element, error.out());
@@ -59,72 +49,140 @@ AtspiAccessible* findFocused(AtspiAccessible* element, int& budget)
         GErrorSlot childError;
         GObjectRef<AtspiAccessible> child(
             atspi_accessible_get_child_at_index(element, i, childError.out()));
-        if (!child.object)
+        if (!child.get())
             continue;
-        if (AtspiAccessible* found = findFocused(child.object, budget))
+        if (auto found = findFocused(child.get(), budget); found.get())
             return found;
     }
-    return nullptr;
+    return GObjectRef<AtspiAccessible>();
 }
 
-// The focused element of one application: its active windows first.
-AtspiAccessible* findFocusedInApplication(AtspiAccessible* application)
+// One look for the focused element of an application, its active windows
+// first.
+struct Look
 {
-    int budget = AtspiAccessibility::kMaxVisitedElements;
+    GObjectRef<AtspiAccessible> focused;
+    bool answered = false;    // the application answered at all
+    bool anyActive = false;   // one of its windows is active
+};
+
+Look lookForFocus(AtspiAccessible* application)
+{
+    Look look;
     GErrorSlot error;
     const int count = atspi_accessible_get_child_count(application, error.out());
     if (error)
-        return nullptr;
+        return look;
+    look.answered = true;
+    int budget = AtspiAccessibility::kMaxVisitedElements;
     for (const bool activePass : {true, false}) {
         for (int i = 0; i < count && budget > 0; ++i) {
             GErrorSlot childError;
             GObjectRef<AtspiAccessible> window(
                 atspi_accessible_get_child_at_index(application, i, childError.out()));
-            if (!window.object || hasState(window.object, ATSPI_STATE_ACTIVE) != activePass)
+            if (!window.get())
                 continue;
-            if (AtspiAccessible* found = findFocused(window.object, budget))
-                return found;
+            const bool active = hasState(window.get(), ATSPI_STATE_ACTIVE);
+            look.anyActive = look.anyActive || active;
+            if (active != activePass)
+                continue;
+            if (auto found = findFocused(window.get(), budget); found.get()) {
+                look.focused = std::move(found);
+                return look;
+            }
         }
     }
-    return nullptr;
+    return look;
+}
+
+// While a key grab lasts, the application marks no window active and no
+// element focused; both come back when the grab ends, the window a moment
+// before the element.
+GObjectRef<AtspiAccessible> focusedInApplication(AtspiAccessible* application,
+                                                 std::chrono::milliseconds settle)
+{
+    auto giveUp = std::chrono::steady_clock::now() + settle;
+    bool activeSeen = false;
+    for (;;) {
+        Look look = lookForFocus(application);
+        if (look.focused.get() || !look.answered)
+            return std::move(look.focused);
+        const auto now = std::chrono::steady_clock::now();
+        if (look.anyActive && !activeSeen) {
+            activeSeen = true;
+            giveUp = std::min(giveUp, now + kActiveWithoutFocus);
+        }
+        if (now >= giveUp)
+            return GObjectRef<AtspiAccessible>();
+        g_usleep(std::chrono::microseconds(kSettlePoll).count());
+    }
+}
+
+GObjectRef<AtspiAccessible> focusedElementOf(qint64 pid, std::chrono::milliseconds settle)
+{
+    if (!AtspiThread::connectedToBus())
+        return GObjectRef<AtspiAccessible>();
+    GObjectRef<AtspiAccessible> desktop(atspi_get_desktop(0));
+    if (!desktop.get())
+        return GObjectRef<AtspiAccessible>();
+    GErrorSlot error;
+    const int count = atspi_accessible_get_child_count(desktop.get(), error.out());
+    for (int i = 0; !error && i < count; ++i) {
+        GErrorSlot childError;
+        GObjectRef<AtspiAccessible> application(
+            atspi_accessible_get_child_at_index(desktop.get(), i, childError.out()));
+        if (!application.get())
+            continue;
+        GErrorSlot pidError;
+        if (qint64(atspi_accessible_get_process_id(application.get(), pidError.out())) != pid || pidError)
+            continue;
+        if (auto found = focusedInApplication(application.get(), settle); found.get())
+            return found;
+    }
+    return GObjectRef<AtspiAccessible>();
+}
+
+bool busAnswers()
+{
+    if (!AtspiThread::connectedToBus())
+        return false;
+    GObjectRef<AtspiAccessible> desktop(atspi_get_desktop(0));
+    if (!desktop.get())
+        return false;
+    GErrorSlot error;
+    atspi_accessible_get_child_count(desktop.get(), error.out());
+    return !error;
 }
 
 }
+
+AtspiAccessibility::AtspiAccessibility(AtspiTiming timing)
+    : m_timing(timing), m_caller(std::make_shared<AtspiCaller>(timing.answerDeadline))
+{
+}
+
+AtspiAccessibility::~AtspiAccessibility() = default;
 
 bool AtspiAccessibility::isTrusted()
 {
-    if (!connectedToBus())
-        return false;
-    GObjectRef<AtspiAccessible> desktop(atspi_get_desktop(0));
-    if (!desktop.object)
-        return false;
-    GErrorSlot error;
-    atspi_accessible_get_child_count(desktop.object, error.out());
-    return !error;
+    return m_caller->ask(QStringLiteral("bus"), [] { return busAnswers(); }).value_or(false);
 }
 
 std::unique_ptr<AccessibleElement> AtspiAccessibility::focusedElement(qint64 pid)
 {
     // Asking our own process would wait on the very thread that must answer.
-    if (pid <= 0 || pid == QCoreApplication::applicationPid() || !connectedToBus())
+    if (pid <= 0 || pid == QCoreApplication::applicationPid())
         return nullptr;
-    GObjectRef<AtspiAccessible> desktop(atspi_get_desktop(0));
-    if (!desktop.object)
+    auto found = m_caller->ask(QStringLiteral("focused element"),
+                               [pid, settle = m_timing.focusSettle] {
+                                   return focusedElementOf(pid, settle);
+                               });
+    if (!found || !found->get())
         return nullptr;
-    GErrorSlot error;
-    const int count = atspi_accessible_get_child_count(desktop.object, error.out());
-    for (int i = 0; !error && i < count; ++i) {
-        GErrorSlot childError;
-        GObjectRef<AtspiAccessible> application(
-            atspi_accessible_get_child_at_index(desktop.object, i, childError.out()));
-        if (!application.object)
-            continue;
-        GErrorSlot pidError;
-        if (qint64(atspi_accessible_get_process_id(application.object, pidError.out())) != pid || pidError)
-            continue;
-        GObjectRef<AtspiAccessible> focused(findFocusedInApplication(application.object));
-        if (focused.object)
-            return std::make_unique<AtspiElement>(focused.object);
-    }
-    return nullptr;
+    return std::make_unique<AtspiElement>(m_caller, found->release());
+}
+
+void AtspiAccessibility::setUnansweredHandler(UnansweredHandler handler)
+{
+    m_caller->setUnansweredHandler(std::move(handler));
 }

@@ -2,13 +2,17 @@
 #include <atspi/atspi.h>
 
 #include "platform/atspi/GlibHandles.h"
+#include "platform/atspi/AtspiCaller.h"
 #include "platform/atspi/AtspiElement.h"
+#include "platform/atspi/AtspiThread.h"
 
+#include <QByteArray>
 #include <QList>
 
+// Everything in here runs on the accessibility thread.
 namespace {
 
-// The text of `text` between two character offsets (-1: to the end).
+// The text of `text` between two offsets of the element (-1: to the end).
 std::optional<QString> textBetween(AtspiText* text, int start, int end)
 {
     GErrorSlot error;
@@ -18,15 +22,29 @@ std::optional<QString> textBetween(AtspiText* text, int start, int end)
     return QString::fromUtf8(chars.text);
 }
 
-// An element's whole text and the unit of its offsets. AT-SPI counts
-// characters (code points), and GTK does; Qt 6.4 counts UTF-16 units. The
-// element's own character count tells which.
+// Whether the element belongs to a Qt application. Qt counts the offsets in
+// a text in UTF-16 units, GTK (and AT-SPI's own convention) in characters
+// (code points); Qt reads the length of a text to insert in UTF-16 units
+// (more pads the field with NULs, -1 inserts nothing), the ATK bridge of GTK
+// (and of the other toolkits that use it) in bytes.
+bool isQt(AtspiAccessible* accessible)
+{
+    GErrorSlot error;
+    GObjectRef<AtspiAccessible> application(atspi_accessible_get_application(accessible, error.out()));
+    if (error || !application.get())
+        return false;
+    GErrorSlot nameError;
+    GFreeText toolkit{atspi_accessible_get_toolkit_name(application.get(), nameError.out())};
+    return !nameError && toolkit.text && g_ascii_strcasecmp(toolkit.text, "Qt") == 0;
+}
+
+// An element's whole text and the unit of its offsets.
 struct ElementText
 {
     QString text;
     bool countsUtf16 = false;
 
-    // The index into `text` of an offset the element gave.
+    // The index into `text` of an offset of the element.
     qsizetype indexOf(int offset) const
     {
         if (countsUtf16)
@@ -37,6 +55,19 @@ struct ElementText
         return index;
     }
 
+    // The element's offset of an index into `text`.
+    int offsetOf(qsizetype index) const
+    {
+        return lengthOf(text.left(std::clamp<qsizetype>(index, 0, text.size())));
+    }
+
+    // The element's offsets of a span of `text`.
+    std::pair<int, int> offsetsOf(TextSpan span) const
+    {
+        const int start = offsetOf(span.start);
+        return {start, std::max(start, offsetOf(span.end))};
+    }
+
     // The length of `part` in the element's offsets.
     int lengthOf(const QString& part) const
     {
@@ -44,7 +75,7 @@ struct ElementText
     }
 };
 
-std::optional<ElementText> wholeText(AtspiText* text)
+std::optional<ElementText> wholeText(AtspiAccessible* accessible, AtspiText* text)
 {
     GErrorSlot error;
     const int count = atspi_text_get_character_count(text, error.out());
@@ -53,10 +84,28 @@ std::optional<ElementText> wholeText(AtspiText* text)
     auto contents = textBetween(text, 0, count);
     if (!contents)
         return std::nullopt;
-    return ElementText{*contents, count == contents->size()};
+    // The text tells the unit where the two differ (it holds characters
+    // beyond 16 bits); where it is shorter than its count in either, a NUL
+    // (which D-Bus cannot carry) cut it, and the toolkit tells.
+    ElementText whole{*contents, count == contents->size()};
+    if (whole.countsUtf16 || whole.lengthOf(*contents) == count)
+        return whole;
+    whole.countsUtf16 = isQt(accessible);
+    // Read on past each NUL, so that the value shows the NULs that a write
+    // with a wrong length left behind, and they can be taken out again.
+    for (int offset = whole.lengthOf(whole.text); offset < count;) {
+        whole.text += QChar(0);
+        auto piece = textBetween(text, ++offset, count);
+        if (!piece)
+            return std::nullopt;
+        whole.text += *piece;
+        offset += whole.lengthOf(*piece);
+    }
+    return whole;
 }
 
-// The selected range, or an empty one at the caret; none when unreadable.
+// The selected range in the element's offsets, or an empty one at the caret;
+// none when unreadable.
 std::optional<std::pair<int, int>> selectionOrCaret(AtspiText* text)
 {
     GErrorSlot error;
@@ -81,81 +130,153 @@ std::optional<std::pair<int, int>> selectionOrCaret(AtspiText* text)
     return std::pair{caret, caret};
 }
 
-}
-
-AtspiElement::AtspiElement(AtspiAccessible* accessible)
-    : m_accessible(static_cast<AtspiAccessible*>(g_object_ref(accessible)))
-{
-}
-
-AtspiElement::~AtspiElement()
-{
-    g_object_unref(m_accessible);
-}
-
-QString AtspiElement::role() const
+QString roleOf(AtspiAccessible* accessible)
 {
     GErrorSlot error;
-    GFreeText name{atspi_accessible_get_role_name(m_accessible, error.out())};
+    GFreeText name{atspi_accessible_get_role_name(accessible, error.out())};
     if (error || !name.text || !*name.text)
         return QStringLiteral("unknown");
     return QString::fromUtf8(name.text);
 }
 
-bool AtspiElement::isPasswordField() const
+bool isPassword(AtspiAccessible* accessible)
 {
     GErrorSlot error;
-    const AtspiRole role = atspi_accessible_get_role(m_accessible, error.out());
+    const AtspiRole role = atspi_accessible_get_role(accessible, error.out());
     return !error && role == ATSPI_ROLE_PASSWORD_TEXT;
+}
+
+std::optional<QString> valueOf(AtspiAccessible* accessible)
+{
+    GObjectRef<AtspiText> text{atspi_accessible_get_text_iface(accessible)};
+    if (!text.get())
+        return std::nullopt;
+    const auto contents = wholeText(accessible, text.get());
+    return contents ? std::optional(contents->text) : std::nullopt;
+}
+
+std::optional<TextSpan> selectionOf(AtspiAccessible* accessible)
+{
+    GObjectRef<AtspiText> text{atspi_accessible_get_text_iface(accessible)};
+    if (!text.get())
+        return std::nullopt;
+    const auto contents = wholeText(accessible, text.get());
+    const auto span = contents ? selectionOrCaret(text.get()) : std::nullopt;
+    if (!span)
+        return std::nullopt;
+    return TextSpan{contents->indexOf(span->first), contents->indexOf(span->second)};
+}
+
+// Deletes, then inserts: unlike replacing the whole text, this leaves the
+// rest of a rich text (formatting, links, embedded objects) as it was.
+int replaceTextOf(AtspiAccessible* accessible, TextSpan span, const QString& insertion)
+{
+    GObjectRef<AtspiText> text{atspi_accessible_get_text_iface(accessible)};
+    GObjectRef<AtspiEditableText> editable{atspi_accessible_get_editable_text_iface(accessible)};
+    if (!text.get() || !editable.get())
+        return AtspiElement::kNotEditable;
+    const auto current = wholeText(accessible, text.get());
+    if (!current)
+        return AtspiElement::kNoAnswer;
+    const auto [start, end] = current->offsetsOf(span);
+
+    if (end > start) {
+        GErrorSlot error;
+        const gboolean deleted =
+            atspi_editable_text_delete_text(editable.get(), start, end, error.out());
+        if (error)
+            return AtspiElement::kNoAnswer;
+        if (!deleted)
+            return AtspiElement::kRefused;
+    }
+    if (!insertion.isEmpty()) {
+        const QByteArray utf8 = insertion.toUtf8();
+        const int length = isQt(accessible) ? int(insertion.size()) : int(utf8.size());
+        GErrorSlot error;
+        const gboolean inserted = atspi_editable_text_insert_text(
+            editable.get(), start, utf8.constData(), length, error.out());
+        if (error)
+            return AtspiElement::kNoAnswer;
+        if (!inserted)
+            return AtspiElement::kRefused;
+    }
+    GErrorSlot caretError;   // best effort: the caret after the insertion
+    atspi_text_set_caret_offset(text.get(), start + current->lengthOf(insertion), caretError.out());
+    return 0;
+}
+
+int selectIn(AtspiAccessible* accessible, TextSpan span)
+{
+    GObjectRef<AtspiText> text{atspi_accessible_get_text_iface(accessible)};
+    if (!text.get())
+        return AtspiElement::kNotEditable;
+    const auto current = wholeText(accessible, text.get());
+    if (!current)
+        return AtspiElement::kNoAnswer;
+    const auto [start, end] = current->offsetsOf(span);
+
+    GErrorSlot error;
+    gboolean done = FALSE;
+    if (start == end) {
+        done = atspi_text_set_caret_offset(text.get(), start, error.out());
+    } else {
+        GErrorSlot countError;
+        const int selections = atspi_text_get_n_selections(text.get(), countError.out());
+        done = selections > 0 ? atspi_text_set_selection(text.get(), 0, start, end, error.out())
+                              : atspi_text_add_selection(text.get(), start, end, error.out());
+    }
+    if (error)
+        return AtspiElement::kNoAnswer;
+    return done ? 0 : AtspiElement::kRefused;
+}
+
+}
+
+AtspiElement::AtspiElement(std::shared_ptr<const AtspiCaller> caller, AtspiAccessible* accessible)
+    : m_caller(std::move(caller)), m_accessible(accessible)
+{
+}
+
+AtspiElement::~AtspiElement()
+{
+    AtspiThread::instance().post([accessible = m_accessible] { g_object_unref(accessible); });
+}
+
+QString AtspiElement::role() const
+{
+    return m_caller->ask(QStringLiteral("role"), [a = m_accessible] { return roleOf(a); })
+        .value_or(QStringLiteral("unknown"));
+}
+
+bool AtspiElement::isPasswordField() const
+{
+    // Unanswered, it may be one: then its value is not read either.
+    return m_caller->ask(QStringLiteral("password state"), [a = m_accessible] { return isPassword(a); })
+        .value_or(true);
 }
 
 std::optional<QString> AtspiElement::value() const
 {
-    GObjectRef<AtspiText> text{atspi_accessible_get_text_iface(m_accessible)};
-    if (!text.object)
-        return std::nullopt;
-    const auto contents = wholeText(text.object);
-    return contents ? std::optional(contents->text) : std::nullopt;
+    return m_caller->ask(QStringLiteral("value"), [a = m_accessible] { return valueOf(a); })
+        .value_or(std::nullopt);
 }
 
-std::optional<QString> AtspiElement::selectedText() const
+std::optional<TextSpan> AtspiElement::selection() const
 {
-    GObjectRef<AtspiText> text{atspi_accessible_get_text_iface(m_accessible)};
-    if (!text.object)
-        return std::nullopt;
-    const auto span = selectionOrCaret(text.object);
-    if (!span)
-        return std::nullopt;
-    if (span->first == span->second)
-        return QString();
-    return textBetween(text.object, span->first, span->second);
+    return m_caller->ask(QStringLiteral("selection"), [a = m_accessible] { return selectionOf(a); })
+        .value_or(std::nullopt);
 }
 
-int AtspiElement::replaceSelection(const QString& insertion)
+int AtspiElement::replaceText(TextSpan span, const QString& text)
 {
-    GObjectRef<AtspiText> text{atspi_accessible_get_text_iface(m_accessible)};
-    GObjectRef<AtspiEditableText> editable{atspi_accessible_get_editable_text_iface(m_accessible)};
-    if (!text.object || !editable.object)
-        return kNotEditable;
-    const auto current = wholeText(text.object);
-    const auto span = selectionOrCaret(text.object);
-    if (!current || !span)
-        return kNoAnswer;
+    return m_caller->ask(QStringLiteral("write"),
+                         [a = m_accessible, span, text] { return replaceTextOf(a, span, text); })
+        .value_or(kNoAnswer);
+}
 
-    // Inserting with a length is read differently by each toolkit (UTF-16
-    // units, bytes); replacing the whole text is understood by all.
-    const QString updated = current->text.left(current->indexOf(span->first)) + insertion
-        + current->text.mid(current->indexOf(span->second));
-    GErrorSlot error;
-    const gboolean accepted = atspi_editable_text_set_text_contents(
-        editable.object, updated.toUtf8().constData(), error.out());
-    if (error)
-        return kNoAnswer;
-    if (!accepted)
-        return kRefused;
-
-    GErrorSlot caretError;   // best effort: the caret after the insertion
-    atspi_text_set_caret_offset(text.object, span->first + current->lengthOf(insertion),
-                                caretError.out());
-    return 0;
+int AtspiElement::select(TextSpan span)
+{
+    return m_caller->ask(QStringLiteral("selection change"),
+                         [a = m_accessible, span] { return selectIn(a, span); })
+        .value_or(kNoAnswer);
 }

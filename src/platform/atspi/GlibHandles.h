@@ -5,6 +5,8 @@
 // GLib's struct fields.
 #include <glib-object.h>
 
+#include <utility>
+
 // A string to g_free().
 class GFreeText
 {
@@ -33,15 +35,32 @@ private:
     GError* m_error = nullptr;
 };
 
-// One reference to a GObject, dropped at the end of the scope.
+// One reference to a GObject, dropped at the end of the scope. It can move
+// (out of a job of the accessibility thread), and be released to an owner
+// that gives it back on the right thread.
 template <typename T>
 class GObjectRef
 {
 public:
-    explicit GObjectRef(T* object) : object(object) {}   // adopts the reference
-    ~GObjectRef() { if (object) g_object_unref(object); }
+    explicit GObjectRef(T* object = nullptr) : m_object(object) {}   // adopts the reference
+    ~GObjectRef() { if (m_object) g_object_unref(m_object); }
+    GObjectRef(GObjectRef&& other) noexcept : m_object(std::exchange(other.m_object, nullptr)) {}
     GObjectRef(const GObjectRef&) = delete;
     GObjectRef& operator=(const GObjectRef&) = delete;
+    GObjectRef& operator=(GObjectRef&& other) noexcept
+    {
+        if (this != &other) {
+            if (m_object)
+                g_object_unref(m_object);
+            m_object = std::exchange(other.m_object, nullptr);
+        }
+        return *this;
+    }
 
-    T* const object;
+    T* get() const { return m_object; }
+    // Hands the reference over to the caller.
+    T* release() { return std::exchange(m_object, nullptr); }
+
+private:
+    T* m_object;
 };

@@ -313,7 +313,7 @@ void SessionManager::startRecording()
                             [this] { m_permissionManager->openAccessibilitySettings(); });
         return;
     }
-    m_textInjector->captureTarget();
+    m_textInjector->rememberTarget();
 
     const QDateTime now = QDateTime::currentDateTimeUtc();
     Recording recording;
@@ -345,6 +345,8 @@ void SessionManager::startRecording()
     }
     setState(SessionState::recording);
     m_logger->info(QStringLiteral("SessionManager: state idle \u2192 recording"));
+    // Only now: the target's answer may be slow, and the microphone must not wait for it.
+    m_textInjector->logCursorContext();
 }
 
 void SessionManager::pauseRecording()

@@ -56,10 +56,15 @@ TextInjector::~TextInjector() = default;
 
 void TextInjector::captureTarget()
 {
+    rememberTarget();
+    logCursorContext();
+}
+
+void TextInjector::rememberTarget()
+{
     m_targetApp = frontmostOtherApplication();
     m_logger.info(QStringLiteral("TextInjector: captured target app: ")
                   + (m_targetApp ? nameOr(*m_targetApp, QStringLiteral("nil")) : QStringLiteral("nil")));
-    logCursorContext();
 }
 
 void TextInjector::logCursorContext()

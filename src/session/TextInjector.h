@@ -60,6 +60,12 @@ public:
     // Remembers the frontmost application (never this process itself) as the
     // target and logs what its focused field holds.
     void captureTarget();
+    // The two halves of captureTarget(). Reading the field asks the target
+    // over the accessibility bus, which may take until its deadline (and until
+    // the hot key is let go): a recording starts between the two, so that no
+    // word is lost to that wait.
+    void rememberTarget();
+    void logCursorContext();
     // True when the text was written or pasted. False when it was not: the
     // target could not be brought back to the front, or the paste's key
     // events could not be posted.
@@ -78,7 +84,6 @@ private:
     bool bringTargetToFront();
     bool pasteToCursor(const QString& text);
     void restoreClipboard();
-    void logCursorContext();
     // Takes back what a write put into the field when it is not what was asked.
     void undoWrite(AccessibleElement& element, const QString& before, TextSpan span,
                    const QString& after);

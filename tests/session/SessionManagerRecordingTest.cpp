@@ -260,3 +260,24 @@ TEST_F(SessionManagerRecordingTest, AMicrophoneThatFailsStopsTheRecordingAndKeep
     ASSERT_TRUE(slicesSettle(id, 1));
     ASSERT_TRUE(waitForState(SessionState::idle));
 }
+
+// Reading the target's field asks another program, which may be slow (a
+// frozen target costs a deadline): the microphone must already be running.
+TEST_F(SessionManagerRecordingTest, TheTargetsFieldIsReadOnlyOnceTheMicrophoneRuns)
+{
+    field->value = "Dear Sir";
+    buildReady();
+    freshLines();
+    start();
+
+    const QStringList lines = freshLines();
+    const auto at = [&](const QString& start) {
+        return std::find_if(lines.begin(), lines.end(), [&](const QString& l) { return l.startsWith(start); })
+            - lines.begin();
+    };
+    EXPECT_LT(at("INFO TextInjector: captured target app: Editor"), at("INFO AudioRecorder: start, recording: "));
+    EXPECT_LT(at("INFO SessionManager: state idle \u2192 recording"),
+              at("DEBUG TextInjector context: value(8 chars)=Dear Sir"));
+    EXPECT_LT(at("DEBUG TextInjector context: value(8 chars)=Dear Sir"), lines.size());
+    session->cancelRecording();
+}

@@ -50,6 +50,11 @@ AppHarness::~AppHarness()
     m_sound.stopFeeding();
 }
 
+void AppHarness::setServiceAddress(const char* variable, const QString& url)
+{
+    m_serviceAddresses.insert(QString::fromLatin1(variable), url);
+}
+
 void AppHarness::setSetting(const QString& key, const QVariant& value)
 {
     Preferences(m_home.configHome() + "/Talvex/Talvex.conf").setValue(key, value);
@@ -74,7 +79,7 @@ QString AppHarness::launch()
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_QPA_PLATFORM", "xcb");
     for (const char* variable : kServiceAddressVariables)
-        environment.insert(variable, kRefusingAddress);
+        environment.insert(variable, m_serviceAddresses.value(QString::fromLatin1(variable), kRefusingAddress));
     m_process.setProcessEnvironment(environment);
     m_process.setProcessChannelMode(QProcess::ForwardedChannels);
     m_process.start(TALVEX_APP, {});

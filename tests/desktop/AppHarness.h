@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMap>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -33,6 +34,9 @@ public:
     // Why the harness cannot run (no X display, no sound server); empty when it can.
     QString setUpError() const { return m_setUpError; }
 
+    // Points one service address variable (TALVEX_OPENAI_BASE_URL, …) at a
+    // test server instead of the refusing port; takes effect at the next launch.
+    void setServiceAddress(const char* variable, const QString& url);
     // Writes a setting into the settings file; takes effect at the next launch.
     void setSetting(const QString& key, const QVariant& value);
     // Starts feeding the microphone (from its first frame on); it goes on
@@ -80,4 +84,5 @@ private:
     QString m_setUpError;
     QProcess m_process;
     qsizetype m_linesBeforeLaunch = 0;
+    QMap<QString, QString> m_serviceAddresses;   // variable -> address
 };

@@ -1,6 +1,7 @@
 // The real program dictating into a GTK 3 program: GTK programs send
 // accessibility events all the time, which must not reach the program's main
 // loop, and their focused field must be found once the hot key is let go.
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -24,9 +25,15 @@ HttpFake::Answer chatAnswer(const QString& content)
                  .toJson(QJsonDocument::Compact));
 }
 
+// The Qt platform theme the program runs with: none, or GTK's, as on a GNOME
+// desktop, which loads GTK and its accessibility bridge into the program too.
+class AppDictatesIntoGtk : public testing::TestWithParam<const char*>
+{
+};
+
 }  // namespace
 
-TEST(AppDictatesIntoGtk, TheTextArrivesOnceAndTheHotKeyKeepsWorking)
+TEST_P(AppDictatesIntoGtk, TheTextArrivesOnceAndTheHotKeyKeepsWorking)
 {
     AppHarness app;
     ASSERT_TRUE(app.setUpError().isEmpty()) << app.setUpError().toStdString();
@@ -38,10 +45,16 @@ TEST(AppDictatesIntoGtk, TheTextArrivesOnceAndTheHotKeyKeepsWorking)
             return chatAnswer(polished.value(chats++));
         return HttpFake::Answer::text(200, "words\n");
     });
-    app.setServiceAddress("TALVEX_OPENAI_BASE_URL", openAI.url().toString());
+    app.setEnvironment("TALVEX_OPENAI_BASE_URL", openAI.url().toString());
+    app.setEnvironment("QT_QPA_PLATFORMTHEME", GetParam());
     app.setSetting(PrefKey::apiKey, "sk-desktop-test");
     app.feedMicrophone(RisingTone::pcm);
     ASSERT_EQ(app.launch(), QString());
+    if (*GetParam()) {
+        QFile maps(QString("/proc/%1/maps").arg(app.pid()));
+        ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+        ASSERT_TRUE(maps.readAll().contains("libgtk-3.so")) << "the GTK theme was not loaded";
+    }
 
     // A GTK entry with the focus, and a second window of it that keeps
     // sending accessibility events.
@@ -75,3 +88,8 @@ TEST(AppDictatesIntoGtk, TheTextArrivesOnceAndTheHotKeyKeepsWorking)
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.exitCode(), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Themes, AppDictatesIntoGtk, testing::Values("", "gtk3"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                             return std::string(*info.param ? info.param : "none");
+                         });

@@ -50,9 +50,9 @@ AppHarness::~AppHarness()
     m_sound.stopFeeding();
 }
 
-void AppHarness::setServiceAddress(const char* variable, const QString& url)
+void AppHarness::setEnvironment(const QString& variable, const QString& value)
 {
-    m_serviceAddresses.insert(QString::fromLatin1(variable), url);
+    m_environment.insert(variable, value);
 }
 
 void AppHarness::setSetting(const QString& key, const QVariant& value)
@@ -79,7 +79,9 @@ QString AppHarness::launch()
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_QPA_PLATFORM", "xcb");
     for (const char* variable : kServiceAddressVariables)
-        environment.insert(variable, m_serviceAddresses.value(QString::fromLatin1(variable), kRefusingAddress));
+        environment.insert(variable, kRefusingAddress);
+    for (auto it = m_environment.cbegin(); it != m_environment.cend(); ++it)
+        environment.insert(it.key(), it.value());
     m_process.setProcessEnvironment(environment);
     m_process.setProcessChannelMode(QProcess::ForwardedChannels);
     m_process.start(TALVEX_APP, {});

@@ -34,9 +34,10 @@ public:
     // Why the harness cannot run (no X display, no sound server); empty when it can.
     QString setUpError() const { return m_setUpError; }
 
-    // Points one service address variable (TALVEX_OPENAI_BASE_URL, …) at a
-    // test server instead of the refusing port; takes effect at the next launch.
-    void setServiceAddress(const char* variable, const QString& url);
+    // Sets an environment variable of the program, over the harness's own
+    // (a service address such as TALVEX_OPENAI_BASE_URL pointed at a test
+    // server instead of the refusing port); takes effect at the next launch.
+    void setEnvironment(const QString& variable, const QString& value);
     // Writes a setting into the settings file; takes effect at the next launch.
     void setSetting(const QString& key, const QVariant& value);
     // Starts feeding the microphone (from its first frame on); it goes on
@@ -84,5 +85,5 @@ private:
     QString m_setUpError;
     QProcess m_process;
     qsizetype m_linesBeforeLaunch = 0;
-    QMap<QString, QString> m_serviceAddresses;   // variable -> address
+    QMap<QString, QString> m_environment;   // the test's own variables
 };

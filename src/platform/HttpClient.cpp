@@ -53,6 +53,9 @@ QCoro::Task<HttpResult> HttpClient::send(HttpRequest request, CancelToken cancel
         co_return HttpError::cancelled();
 
     QNetworkRequest networkRequest(request.url);
+    if (!request.followRedirects)
+        networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                                    QNetworkRequest::ManualRedirectPolicy);
     for (const auto& [name, value] : request.headers)
         networkRequest.setRawHeader(name, value);
 

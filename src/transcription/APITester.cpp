@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QUrl>
 
+#include "platform/AuthorisedRequest.h"
 #include "platform/Graphemes.h"
 #include "transcription/DashScopeASRService.h"
 #include "platform/HttpClient.h"
@@ -59,9 +60,13 @@ std::optional<QByteArray> readTestAudio(const QString& path)
     return bytes;
 }
 
-QList<std::pair<QByteArray, QByteArray>> headers(const QString& apiKey, const QByteArray& type)
+// The rows decide about empty keys before any probe starts: a probe sends
+// whatever key it has.
+HttpRequest probeRequest(const QUrl& url, const QString& apiKey, const QByteArray& type,
+                         const HttpTiming& timing)
 {
-    return {{"Authorization", "Bearer " + apiKey.toUtf8()}, {"Content-Type", type}};
+    return *AuthorisedRequest::post(url, apiKey, type, timing.serviceTestTimeout,
+                                    AuthorisedRequest::EmptyKey::send);
 }
 
 }  // namespace
@@ -143,10 +148,7 @@ QCoro::Task<APITester::TestResult> APITester::testChat(QString apiKey, QString m
     if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty())
         co_return TestResult::make(model, Status::failure, QStringLiteral("Invalid endpoint"));
 
-    HttpRequest request;
-    request.url = url;
-    request.timeout = probe.timing.serviceTestTimeout;
-    request.headers = headers(apiKey, "application/json");
+    HttpRequest request = probeRequest(url, apiKey, "application/json", probe.timing);
     request.body = QJsonDocument(QJsonObject{
                                      {"model", model},
                                      {"messages", QJsonArray{QJsonObject{
@@ -183,10 +185,8 @@ QCoro::Task<APITester::TestResult> APITester::testWhisper(QString apiKey, Probe 
     form.appendFile(QStringLiteral("file"), QStringLiteral("test.m4a"), QStringLiteral("audio/m4a"),
                     *audio);
 
-    HttpRequest request;
-    request.url = ServiceAddresses::openAITranscriptions();
-    request.timeout = probe.timing.serviceTestTimeout;
-    request.headers = headers(apiKey, form.contentType());
+    HttpRequest request = probeRequest(ServiceAddresses::openAITranscriptions(), apiKey,
+                                       form.contentType(), probe.timing);
     request.body = form.finished();
 
     co_return co_await exchange(model, std::move(request), started, probe.cancel,
@@ -206,10 +206,8 @@ QCoro::Task<APITester::TestResult> APITester::testDashScopeASR(QString apiKey, P
     if (!audio)
         co_return TestResult::make(model, Status::failure, kNoTestAudio);
 
-    HttpRequest request;
-    request.url = ServiceAddresses::dashScopeGeneration();
-    request.timeout = probe.timing.serviceTestTimeout;
-    request.headers = headers(apiKey, "application/json");
+    HttpRequest request = probeRequest(ServiceAddresses::dashScopeGeneration(), apiKey,
+                                       "application/json", probe.timing);
     request.body = QJsonDocument(DashScopeASRService::requestBody(*audio, std::nullopt))
                        .toJson(QJsonDocument::Compact);
 

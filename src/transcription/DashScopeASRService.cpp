@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 
+#include "platform/AuthorisedRequest.h"
 #include "platform/Graphemes.h"
 #include "store/Logger.h"
 #include "platform/HttpClient.h"
@@ -74,17 +75,13 @@ QCoro::Task<TranscriptionResult> DashScopeASRService::transcribe(QByteArray audi
                                                                  std::optional<QString> prompt,
                                                                  CancelToken cancel)
 {
-    const QString key = m_apiKeyProvider();
-    if (key.isEmpty())
+    std::optional<HttpRequest> request = AuthorisedRequest::post(
+        ServiceAddresses::dashScopeGeneration(), m_apiKeyProvider(), "application/json",
+        m_timing.serviceRequestTimeout, AuthorisedRequest::EmptyKey::refuse);
+    if (!request)
         co_return TranscriptionError::apiError(
             401, QStringLiteral("DashScope API key is empty. Please set it in Settings."));
-
-    HttpRequest request;
-    request.url = ServiceAddresses::dashScopeGeneration();
-    request.timeout = m_timing.serviceRequestTimeout;
-    request.headers = {{"Authorization", "Bearer " + key.toUtf8()},
-                       {"Content-Type", "application/json"}};
-    request.body = QJsonDocument(requestBody(audioData, prompt)).toJson(QJsonDocument::Compact);
+    request->body = QJsonDocument(requestBody(audioData, prompt)).toJson(QJsonDocument::Compact);
 
     // Kept apart from `this`: the logger outlives every request.
     Logger* const logger = m_logger;
@@ -94,7 +91,7 @@ QCoro::Task<TranscriptionResult> DashScopeASRService::transcribe(QByteArray audi
                           .arg(QString::fromLatin1(kModel)));
     }
 
-    const HttpResult result = co_await HttpClient::shared().send(std::move(request), cancel);
+    const HttpResult result = co_await HttpClient::shared().send(std::move(*request), cancel);
     if (!result.ok())
         co_return TranscriptionError(result.error());
     const HttpAnswer& answer = result.value();

@@ -2,6 +2,7 @@
 
 #include <QStringList>
 
+#include "platform/AuthorisedRequest.h"
 #include "platform/Graphemes.h"
 #include "store/Logger.h"
 #include "platform/HttpClient.h"
@@ -43,21 +44,17 @@ QCoro::Task<TranscriptionResult> OpenAIWhisperService::transcribe(QByteArray aud
                                                                   std::optional<QString> prompt,
                                                                   CancelToken cancel)
 {
-    const QString key = m_apiKeyProvider();
-    if (key.isEmpty())
+    const MultipartFormData form(MultipartFormData::newBoundary());
+    std::optional<HttpRequest> request = AuthorisedRequest::post(
+        ServiceAddresses::openAITranscriptions(), m_apiKeyProvider(), form.contentType(),
+        m_timing.serviceRequestTimeout, AuthorisedRequest::EmptyKey::refuse);
+    if (!request)
         co_return TranscriptionError::apiError(
             401, QStringLiteral("API key is empty. Please set your OpenAI API key in Settings."));
+    request->body = multipartBody(form.boundary(), audioData, language, prompt);
+    logRequest(*request, audioData.size());
 
-    const MultipartFormData form(MultipartFormData::newBoundary());
-    HttpRequest request;
-    request.url = ServiceAddresses::openAITranscriptions();
-    request.timeout = m_timing.serviceRequestTimeout;
-    request.headers = {{"Authorization", "Bearer " + key.toUtf8()},
-                       {"Content-Type", form.contentType()}};
-    request.body = multipartBody(form.boundary(), audioData, language, prompt);
-    logRequest(request, audioData.size());
-
-    const HttpResult result = co_await HttpClient::shared().send(std::move(request), cancel);
+    const HttpResult result = co_await HttpClient::shared().send(std::move(*request), cancel);
     if (!result.ok())
         co_return TranscriptionError(result.error());
     const HttpAnswer& answer = result.value();

@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 
+#include "platform/AuthorisedRequest.h"
 #include "platform/Graphemes.h"
 #include "store/Logger.h"
 #include "platform/HttpClient.h"
@@ -66,11 +67,10 @@ QCoro::Task<PostProcessorResult> PostProcessor::process(QString rawText, CancelT
                                 QJsonObject{{"role", "user"}, {"content", userMessage(rawText)}}}},
         {"temperature", 0.3},
     });
-    HttpRequest request;
-    request.url = endpoint.url;
-    request.timeout = m_timing.serviceRequestTimeout;
-    request.headers = {{"Authorization", "Bearer " + endpoint.key.toUtf8()},
-                       {"Content-Type", "application/json"}};
+    // An empty key is sent too: the service's answer decides.
+    HttpRequest request = *AuthorisedRequest::post(endpoint.url, endpoint.key, "application/json",
+                                                   m_timing.serviceRequestTimeout,
+                                                   AuthorisedRequest::EmptyKey::send);
     request.body = body.toJson(QJsonDocument::Compact);
 
     const QString host = endpoint.url.host().isEmpty() ? QStringLiteral("?") : endpoint.url.host();

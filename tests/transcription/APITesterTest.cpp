@@ -191,6 +191,22 @@ TEST_F(APITesterTest, TurnsEachAnswerIntoARow)
     }
 }
 
+TEST_F(APITesterTest, RedirectFailsTheRowAndSendsNothingElsewhere)
+{
+    elsewhere.setResponder([](const HttpFake::Request& r) {
+        return r.path.endsWith("transcriptions") ? HttpFake::Answer::text(200, "Hello.")
+                                                 : HttpFake::Answer::json(200, chatAnswer("Elsewhere."));
+    });
+    for (const AnswerCase& c : redirectCases(elsewhere.url().resolved(QUrl("/landing")),
+                                             "failure: HTTP %1: moved")) {
+        SCOPED_TRACE(c.name);
+        answerFor = [&c](int) { return c.answer; };
+        runToEnd(tester);
+        EXPECT_EQ(shown(tester.results()), QStringList(5, c.expected));
+    }
+    EXPECT_TRUE(elsewhere.requests().isEmpty());
+}
+
 TEST_F(APITesterTest, BodyThatIsNotJsonFailsWithTheParseError)
 {
     for (const int row : {0, 3}) {

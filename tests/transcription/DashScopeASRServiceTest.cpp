@@ -129,6 +129,22 @@ TEST_F(DashScopeASRServiceTest, TurnsEachAnswerIntoTextOrError)
     }
 }
 
+TEST_F(DashScopeASRServiceTest, RedirectIsAnErrorAndSendsNothingElsewhere)
+{
+    elsewhere.setResponder([](const HttpFake::Request&) {
+        return HttpFake::Answer::json(200, answerWithContent(R"([{"text":"not what was said"}])"));
+    });
+    for (const AnswerCase& c : redirectCases(elsewhere.url().resolved(QUrl("/landing")),
+                                             "error: API error (%1): moved")) {
+        EXPECT_EQ(playCase(dashScope, c, [&](CancelToken cancel) {
+                      return service.transcribe(kAudio, std::nullopt, std::nullopt, cancel);
+                  }),
+                  c.expected)
+            << c.name;
+    }
+    EXPECT_TRUE(elsewhere.requests().isEmpty());
+}
+
 TEST_F(DashScopeASRServiceTest, MalformedJsonFailsWithTheParseError)
 {
     dashScope.enqueue(HttpFake::Answer::json(200, R"({"output": {)"));

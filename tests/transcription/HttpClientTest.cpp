@@ -47,6 +47,32 @@ TEST(HttpClient, ErrorStatusesAreAnswersWithTheirBodies)
     EXPECT_EQ(sent.header("X-Trace"), "a\tb");
 }
 
+// Only a request that asks for it goes on to the address a 3xx names.
+TEST(HttpClient, RedirectIsTheAnswerUnlessTheRequestFollowsIt)
+{
+    HttpFake first;
+    HttpFake second;
+    second.setResponder([](const HttpFake::Request&) { return HttpFake::Answer::text(200, "landed"); });
+    HttpFake::Answer moved = HttpFake::Answer::text(307, "moved");
+    moved.headers = {{"Location", second.url().resolved(QUrl("/landing")).toEncoded()}};
+    first.setResponder([moved](const HttpFake::Request&) { return moved; });
+
+    HttpRequest request = requestTo(first.url());
+    request.followRedirects = false;
+    const auto kept = send(request);
+    ASSERT_TRUE(kept && kept->ok());
+    EXPECT_EQ(kept->value().statusCode, 307);
+    EXPECT_EQ(kept->value().body, "moved");
+    EXPECT_TRUE(second.requests().isEmpty());
+
+    const auto followed = send(requestTo(first.url()));
+    ASSERT_TRUE(followed && followed->ok());
+    EXPECT_EQ(followed->value().statusCode, 200);
+    EXPECT_EQ(followed->value().body, "landed");
+    ASSERT_EQ(second.requests().size(), 1);
+    EXPECT_EQ(second.requests().first().path, "/landing");
+}
+
 TEST(HttpClient, BodyTextIsStrictUtf8)
 {
     const std::pair<QByteArray, std::optional<QString>> cases[] = {

@@ -124,6 +124,22 @@ TEST_F(OpenAIWhisperServiceTest, EmptyKeyFailsWithoutSendingOrLogging)
     EXPECT_TRUE(logMessages().isEmpty());
 }
 
+TEST_F(OpenAIWhisperServiceTest, RedirectIsAnErrorAndSendsNothingElsewhere)
+{
+    elsewhere.setResponder([](const HttpFake::Request&) {
+        return HttpFake::Answer::text(200, "a page that is no transcript");
+    });
+    for (const AnswerCase& c : redirectCases(elsewhere.url().resolved(QUrl("/landing")),
+                                             "error: API error (%1): moved")) {
+        EXPECT_EQ(playCase(openAI, c, [&](CancelToken cancel) {
+                      return service.transcribe(sampleAudio(), std::nullopt, std::nullopt, cancel);
+                  }),
+                  c.expected)
+            << c.name;
+    }
+    EXPECT_TRUE(elsewhere.requests().isEmpty());
+}
+
 TEST_F(OpenAIWhisperServiceTest, LogsTheRequestWithoutTheKey)
 {
     openAI.enqueue(HttpFake::Answer::text(200, "hi"));

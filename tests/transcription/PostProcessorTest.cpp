@@ -133,6 +133,25 @@ TEST_F(PostProcessorTest, TurnsEachAnswerIntoTextOrError)
     }
 }
 
+TEST_F(PostProcessorTest, RedirectIsAnErrorAndSendsNothingElsewhere)
+{
+    elsewhere.setResponder([](const HttpFake::Request&) {
+        return HttpFake::Answer::json(200, chatAnswer(R"("Text from elsewhere.")"));
+    });
+    for (HttpFake* service : {&openAI, &deepSeek}) {
+        model = service == &openAI ? "gpt-4o-mini" : "deepseek-chat";
+        for (const AnswerCase& c : redirectCases(elsewhere.url().resolved(QUrl("/landing")),
+                                                 "error: Post-processing API error (%1): moved")) {
+            EXPECT_EQ(playCase(*service, c, [&](CancelToken cancel) {
+                          return postProcessor.process("raw words", cancel);
+                      }),
+                      c.expected)
+                << model.toStdString() << ": " << c.name;
+        }
+    }
+    EXPECT_TRUE(elsewhere.requests().isEmpty());
+}
+
 TEST_F(PostProcessorTest, MalformedJsonFailsWithTheParseError)
 {
     openAI.enqueue(HttpFake::Answer::json(200, "<html>gateway</html>"));

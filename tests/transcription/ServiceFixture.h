@@ -47,6 +47,8 @@ protected:
     HttpFake& openAI = services.openAI;
     HttpFake& dashScope = services.dashScope;
     HttpFake& deepSeek = services.deepSeek;
+    // Another host, where a service's redirect points: nothing may reach it.
+    HttpFake elsewhere;
     QTemporaryDir logsDir;
     Logger logger{logsDir.path()};
     HttpTiming timing{.serviceRequestTimeout = 300ms, .serviceTestTimeout = 200ms};
@@ -105,6 +107,25 @@ inline HttpFake::Answer droppedAnswer()
 
 // Bytes that are not UTF-8 text.
 inline const QByteArray kNotUtf8("\xff\xfe bad \xc3(", 9);
+
+// A service answers with each status that sends a client to `target`
+// ("Location"). The key must not go along and a POST must not become a GET:
+// every one is an error, `expected` with %1 for the status.
+inline QList<AnswerCase> redirectCases(const QUrl& target, const QString& expected)
+{
+    const std::pair<int, const char*> redirects[] = {
+        {301, "301 moved permanently"}, {302, "302 found"},
+        {303, "303 see other"},         {307, "307 temporary redirect"},
+        {308, "308 permanent redirect"},
+    };
+    QList<AnswerCase> cases;
+    for (const auto& [status, name] : redirects) {
+        HttpFake::Answer moved = HttpFake::Answer::text(status, "moved");
+        moved.headers = {{"Location", target.toEncoded()}};
+        cases.append({name, moved, expected.arg(status)});
+    }
+    return cases;
+}
 
 // Failures that every service passes through unchanged.
 inline QList<AnswerCase> transportCases()

@@ -4,6 +4,7 @@
 
 #include "app/ApplicationShell.h"
 #include "platform/Preferences.h"
+#include "platform/PrivateFiles.h"
 #include "platform/QuitSignalWatcher.h"
 #include "platform/SingleInstance.h"
 #include "platform/Updater.h"
@@ -28,7 +29,7 @@ int main(int argc, char** argv)
     // One instance per user: a second launch hands its arguments over and ends.
     const QString dataFolder =
         QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Talvex";
-    QDir().mkpath(dataFolder);
+    PrivateFiles::makeFolder(dataFolder);
     SingleInstance instance(dataFolder);
     switch (instance.start(QApplication::arguments().mid(1))) {
     case SingleInstance::Outcome::primary:

@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 
 #include "platform/Graphemes.h"
+#include "platform/PrivateFiles.h"
 #include "store/TimeText.h"
 
 namespace {
@@ -211,6 +212,8 @@ DatabaseManager::~DatabaseManager() { sqlite3_close_v2(m_db); }
 
 void DatabaseManager::openDatabase()
 {
+    // SQLite gives the -wal and -shm files the database file's mode.
+    PrivateFiles::createFile(m_dbPath);
     if (sqlite3_open_v2(m_dbPath.toUtf8().constData(), &m_db,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
         printLine(QStringLiteral("[DatabaseManager] Failed to open database at ") + m_dbPath);

@@ -4,6 +4,8 @@
 #include <QMetaObject>
 #include <QPointer>
 
+#include "platform/PrivateFiles.h"
+
 QString toText(LogLevel level)
 {
     switch (level) {
@@ -98,7 +100,7 @@ void Logger::writeToFile(const LogEntry& entry) const
         + QStringLiteral(".log");
     // Append mode creates the file when it is missing; a missing folder drops the line.
     QFile file(m_logsDirectory + QLatin1Char('/') + name);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append, PrivateFiles::kFilePermissions))
         return;
     file.write((entry.formatted() + QLatin1Char('\n')).toUtf8());
 }

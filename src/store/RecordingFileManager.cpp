@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include "platform/PrivateFiles.h"
+
 namespace {
 
 QString dataFolder()
@@ -45,8 +47,10 @@ void RecordingFileManager::createDirectoriesIfNeeded() const
 {
     for (const QString& dir : {m_baseDirectory, m_recordingsDirectory, m_logsDirectory}) {
         if (!QFileInfo::exists(dir))
-            QDir().mkpath(dir);
+            PrivateFiles::makeFolder(dir);
     }
+    // Earlier versions left the folders and files readable by every user.
+    PrivateFiles::restrictTree(m_baseDirectory);
 }
 
 QString RecordingFileManager::generateSliceFilename(const QString& recordingId, int sliceIndex,

@@ -7,12 +7,14 @@
 
 // Where Talvex keeps its files: the data folder (XDG data home + "/Talvex")
 // with the database, "recordings" (slice audio) and "logs" (day log files).
+// Only the user may open them: folders 0700, files 0600.
 // Every file-system failure here is silent: folders that cannot be made stay
 // missing, and listings and sizes then read as empty and 0.
 class RecordingFileManager
 {
 public:
-    // Determines the folders and creates the missing ones.
+    // Determines the folders, creates the missing ones and gives the folders
+    // and every file in them the modes above.
     RecordingFileManager();
 
     QString baseDirectory() const { return m_baseDirectory; }

@@ -8,6 +8,7 @@
 #include "support/Mp4Boxes.h"
 #include "platform/ffmpeg/FfmpegAudioFileWriter.h"
 #include "support/DecodedAudio.h"
+#include "support/ScopedUmask.h"
 #include "support/ToneCapture.h"
 
 namespace {
@@ -182,6 +183,23 @@ TEST(FfmpegAudioFileWriter, ReleasingAnOpenWriterLeavesAFinishedFile)
     }
     expectPlainM4a(path);
     EXPECT_NEAR(DecodedAudio::decode(path).seconds(), 2.0, bufferSeconds(format));
+}
+
+// A slice is what the user said: no other user may read it, while it is
+// written nor after the rewrite at its close.
+TEST(FfmpegAudioFileWriter, SliceFileIsTheUsersAloneFromItsFirstByte)
+{
+    const ScopedUmask usual(022);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("slice.m4a");
+    const AudioFormat format{16000, 1, AudioSampleFormat::int16};
+    std::unique_ptr<AudioFileWriter> writer = AudioFileWriter::createDefault();
+    ASSERT_TRUE(writer->open(path, format)) << writer->errorString().toStdString();
+    EXPECT_EQ(permissionBits(path), 0600) << "while recording";
+    appendTone(*writer, format, framesFor(format, 1.0));
+    ASSERT_TRUE(writer->close()) << writer->errorString().toStdString();
+    expectPlainM4a(path);
+    EXPECT_EQ(permissionBits(path), 0600) << "after the rewrite";
 }
 
 TEST(FfmpegAudioFileWriter, SlicesShorterThanOneAacFrameStillCloseIntoReadableFiles)

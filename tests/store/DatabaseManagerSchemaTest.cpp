@@ -2,6 +2,7 @@
 #include <QRegularExpression>
 
 #include "DatabaseManagerTest.h"
+#include "support/ScopedUmask.h"
 
 using namespace dbtest;
 
@@ -112,6 +113,17 @@ TEST_F(DatabaseSchema, FreshFolderGetsTheWholeSchemaInWalModeSilently)
     EXPECT_EQ(raw.value("PRAGMA journal_mode;"), "wal");
     // Foreign keys stay unenforced: a slice may name a missing recording.
     EXPECT_EQ(raw.value("PRAGMA foreign_keys;"), "0");
+}
+
+// The database and its write-ahead files hold every transcript.
+TEST_F(DatabaseSchema, DatabaseAndItsWalFilesAreTheUsersAlone)
+{
+    const ScopedUmask usual(022);
+    const auto store = openStore();
+    RawDb raw(dbPath());   // a second connection: the -shm file is in use
+    ASSERT_EQ(raw.value("PRAGMA journal_mode;"), "wal");
+    for (const char* suffix : {"", "-wal", "-shm"})
+        EXPECT_EQ(permissionBits(dbPath() + suffix), 0600) << suffix;
 }
 
 TEST_F(DatabaseSchema, SecondStartPrintsOneLinePerColumnAdditionAndChangesNothing)

@@ -11,6 +11,7 @@
 #include "store/Logger.h"
 #include "store/ScopedTimeZone.h"
 #include "support/EventLoop.h"
+#include "support/ScopedUmask.h"
 #include "support/TempHome.h"
 
 namespace {
@@ -121,6 +122,17 @@ TEST_F(LoggerTest, LinesLandInTheLocalDayFileInCallOrderAsUtf8)
     EXPECT_EQ(readFile(logsDir + "/" + today), expected);
     EXPECT_EQ(QDir(logsDir).entryList(QDir::Files), QStringList({today}));
     EXPECT_EQ(allLogLines(logsDir).size(), 6);   // the line break spans two file lines
+}
+
+// The lines hold the polishing requests and the focused field's text.
+TEST_F(LoggerTest, TheDayFileIsTheUsersAlone)
+{
+    const ScopedUmask usual(022);
+    logger->info("what the user said");
+    logger->flush();
+    const QStringList days = QDir(logsDir).entryList(QDir::Files);
+    ASSERT_EQ(days.size(), 1);
+    EXPECT_EQ(permissionBits(logsDir + "/" + days.first()), 0600);
 }
 
 TEST_F(LoggerTest, TheListGrowsOnlyAfterReturningToTheEventLoop)

@@ -8,6 +8,7 @@
 #include "store/RecordId.h"
 #include "store/RecordingFileManager.h"
 #include "store/ScopedTimeZone.h"
+#include "support/ScopedUmask.h"
 #include "support/TempHome.h"
 
 namespace {
@@ -65,6 +66,42 @@ TEST(RecordingFileManager, FirstLaunchCreatesTheFoldersAndASecondCreatesNothing)
     EXPECT_EQ(entriesOf(base), QStringList({"logs", "recordings"}));
     EXPECT_EQ(entriesOf(base + "/recordings"), QStringList({"a.m4a"}));
     EXPECT_EQ(entriesOf(base + "/logs"), QStringList({"2025-03-04.log"}));
+}
+
+// Everything there holds what the user said or typed: no other user may
+// open it, whatever the umask, also in an installation made before.
+TEST(RecordingFileManager, FoldersAndFilesAreTheUsersAloneAlsoFromAnEarlierVersion)
+{
+    const ScopedUmask usual(022);
+    TempHome home;
+    const QString base = home.talvexDataDir();
+    {
+        const RecordingFileManager fresh;
+        for (const QString& dir : {base, base + "/recordings", base + "/logs"})
+            EXPECT_EQ(permissionBits(dir), 0700) << dir.toStdString();
+    }
+
+    // As an earlier version left them under that umask.
+    const QString outside = home.path() + "/elsewhere.txt";
+    const QStringList files = {base + "/talvex.db", base + "/talvex.db-wal", base + "/talvex.db-shm",
+                               base + "/logs/2025-03-04.log", base + "/recordings/a.m4a",
+                               base + "/recordings/.b.m4a.remux.m4a", base + "/recordings/old/c.m4a"};
+    for (const QString& file : files)
+        ASSERT_TRUE(writeFile(file, "private"));
+    ASSERT_TRUE(writeFile(outside, "not ours"));
+    ASSERT_TRUE(QFile::link(outside, base + "/recordings/link.m4a"));
+    const QStringList folders = {base, base + "/recordings", base + "/logs", base + "/recordings/old"};
+    for (const QString& dir : folders)
+        ASSERT_EQ(::chmod(QFile::encodeName(dir).constData(), 0755), 0);
+    for (const QString& file : files)
+        ASSERT_EQ(permissionBits(file), 0644);
+
+    const RecordingFileManager mended;
+    for (const QString& dir : folders)
+        EXPECT_EQ(permissionBits(dir), 0700) << dir.toStdString();
+    for (const QString& file : files)
+        EXPECT_EQ(permissionBits(file), 0600) << file.toStdString();
+    EXPECT_EQ(permissionBits(outside), 0644) << "a link's target is not ours to change";
 }
 
 TEST(RecordingFileManager, APlainFileNamedRecordingsBlocksThatFolderSilently)

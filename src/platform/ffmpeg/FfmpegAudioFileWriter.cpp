@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/PrivateFiles.h"
 #include "platform/ffmpeg/FfmpegError.h"
 #include "platform/ffmpeg/Mp4Remux.h"
 
@@ -244,8 +245,13 @@ bool FfmpegAudioFileWriter::open(const QString& path, const AudioFormat& format)
     if ((rc = av_frame_get_buffer(encoder->frame, 0)) < 0)
         return fail(QStringLiteral("allocating buffers"), rc);
 
-    if ((rc = avio_open(&encoder->muxer->pb, url.constData(), AVIO_FLAG_WRITE)) < 0)
+    // FFmpeg would create the file readable by everyone.
+    if (!PrivateFiles::createFile(path))
+        return fail(QStringLiteral("creating the file"), AVERROR(errno));
+    if ((rc = avio_open(&encoder->muxer->pb, url.constData(), AVIO_FLAG_WRITE)) < 0) {
+        QFile::remove(path);
         return fail(QStringLiteral("creating the file"), rc);
+    }
     // Without per-packet flushing FFmpeg keeps whole fragments in its write
     // buffer, and a crash would leave an empty file. Fragments are cut by
     // append() itself (frag_custom), each one as soon as its buffer is encoded.

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/PrivateFiles.h"
 #include "platform/ffmpeg/FfmpegError.h"
 
 extern "C" {
@@ -87,6 +88,9 @@ bool copyPackets(const QString& source, const QString& target, int primingSample
     if (output->nb_streams == 0)
         return failed("finding an audio stream", AVERROR_STREAM_NOT_FOUND);
 
+    // FFmpeg would create the file readable by everyone.
+    if (!PrivateFiles::createFile(target))
+        return failed("creating the target", AVERROR(errno));
     if ((rc = avio_open(&output->pb, targetUrl.constData(), AVIO_FLAG_WRITE)) < 0)
         return failed("creating the target", rc);
     AVDictionary* options = nullptr;

@@ -27,6 +27,23 @@ void waitOnThisThread(std::chrono::milliseconds duration)
     QThread::msleep(static_cast<unsigned long>(duration.count()));
 }
 
+// The text as another program may receive it. C0 control characters other
+// than line feed and tab, and DEL, act there as commands rather than text
+// (an escape sequence in a terminal, a carriage return that submits a form),
+// so they are dropped.
+QString withoutControlCharacters(const QString& text)
+{
+    QString kept;
+    kept.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t unit = c.unicode();
+        if ((unit < 0x20 && unit != u'\n' && unit != u'\t') || unit == 0x7f)
+            continue;
+        kept.append(c);
+    }
+    return kept;
+}
+
 }
 
 TextInjector::TextInjector(Logger& logger, QObject* parent)
@@ -98,8 +115,9 @@ void TextInjector::logCursorContext()
     }
 }
 
-bool TextInjector::inject(const QString& text)
+bool TextInjector::inject(const QString& received)
 {
+    const QString text = withoutControlCharacters(received);
     if (m_targetApp && !bringTargetToFront())
         return false;
 

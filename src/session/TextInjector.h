@@ -68,7 +68,8 @@ public:
     void logCursorContext();
     // True when the text was written or pasted. False when it was not: the
     // target could not be brought back to the front, or the paste's key
-    // events could not be posted.
+    // events could not be posted. Control characters other than line feed
+    // and tab (and DEL) are left out of what the target receives.
     bool inject(const QString& text);
     // The target (or, without one, the frontmost application) and its
     // focused window's title; none when there is neither.

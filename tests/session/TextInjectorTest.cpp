@@ -131,6 +131,26 @@ TEST_F(TextInjectorFixture, VerifiedWriteLogsEachStepAndLeavesTheClipboardAlone)
                             "INFO TextInjector: AX inject verified, 2 chars inserted"));
 }
 
+// Control characters would act as commands in the target (an escape sequence
+// in a terminal, a carriage return that submits a form): neither the write
+// nor the paste hands them over.
+TEST_F(TextInjectorFixture, LeavesOutControlCharactersOtherThanLineFeedAndTab)
+{
+    const QString received = QString("a\tb\nc\r\nd") + QChar(0) + "e\x1b[2Jf\x7fg\x01\x1fh\u00e9";
+    const QString inserted = "a\tb\nc\nde[2Jfgh\u00e9";
+    for (const bool writeWorks : {true, false}) {
+        SCOPED_TRACE(writeWorks ? "written" : "pasted");
+        const auto field = captureEditorThenSwitchAway("");
+        field->writeTakesEffect = writeWorks;
+
+        ASSERT_TRUE(injector->inject(received));
+
+        EXPECT_EQ(field->value, writeWorks ? inserted : "");
+        EXPECT_EQ(keys->clipboardAtPaste, writeWorks ? QStringList() : QStringList{inserted});
+        keys->clipboardAtPaste.clear();
+    }
+}
+
 TEST_F(TextInjectorFixture, CountsUserPerceivedCharacters)
 {
     const QString text = QString::fromUtf8("e\u0301 👍🏽 🇩🇪");   // 5 characters, 11 UTF-16 units

@@ -21,3 +21,17 @@ void CancelToken::cancel() const
 }
 
 bool CancelToken::isCancelled() const { return m_state->isCancelled(); }
+
+CancelToken CancelToken::orWith(const CancelToken& other) const
+{
+    CancelToken either;
+    CancelNotifier* const target = either.m_state.get();
+    for (const CancelToken* source : {this, &other}) {
+        if (source->isCancelled())
+            target->cancel();
+        // The target is the context: the link goes with the last copy of `either`.
+        QObject::connect(source->m_state.get(), &CancelNotifier::cancelled, target,
+                         &CancelNotifier::cancel);
+    }
+    return either;
+}

@@ -29,6 +29,9 @@ public:
 
     void cancel() const;
     bool isCancelled() const;
+    // A new token that fires when this one or `other` fires, at once when
+    // either already has.
+    CancelToken orWith(const CancelToken& other) const;
     // Emits CancelNotifier::cancelled() on the first cancel().
     const CancelNotifier* notifier() const { return m_state.get(); }
 

@@ -242,7 +242,10 @@ QCoro::Task<Recording> TranscriptionOrchestrator::finalizeRecording(Recording re
     }
 
     const QString model = m_postProcessor.modelProvider()();
-    const PostProcessorResult polished = co_await m_postProcessor.process(rawText, cancel);
+    // The orchestrator's end aborts the polishing too: its answer must not
+    // arrive at a post-processor and logger that may be gone by then.
+    const CancelToken polishing = cancel.orWith(m_lifetime);
+    const PostProcessorResult polished = co_await m_postProcessor.process(rawText, polishing);
     if (!self || cancel.isCancelled())
         co_return recording;
 

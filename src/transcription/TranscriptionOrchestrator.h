@@ -120,6 +120,7 @@ private:
     QSet<QString> m_transcribing;
     // Ids of the slices whose last write the store refused (a full disk).
     QSet<QString> m_unsaved;
-    // Fired on destruction: aborts the recognition requests still under way.
+    // Fired on destruction: aborts the recognition and polishing requests
+    // still under way.
     CancelToken m_lifetime;
 };

@@ -221,3 +221,40 @@ TEST_F(OrchestratorRetryTest, RegenerateThatFailsKeepsTheEarlierTexts)
                   c.sliceTexts);
     }
 }
+
+// The polishing answer comes after the orchestrator is gone: the request is
+// aborted with it, so nothing of the retry runs on (no log line, no write),
+// and the retry ends without waiting for that answer.
+TEST_F(OrchestratorRetryTest, EndingTheOrchestratorAbortsARetrysPolishing)
+{
+    polish = [](const HttpFake::Request&) {
+        HttpFake::Answer late = HttpFake::Answer::json(200, chatAnswer("Polished late."));
+        late.delay = 300ms;
+        return late;
+    };
+    for (const RetryMode mode : {RetryMode::retryFailed, RetryMode::regenerate}) {
+        SCOPED_TRACE(mode == RetryMode::retryFailed ? "retry failed" : "regenerate");
+        rebuild(orchestratorTiming);
+        const Recording recording = failedRecording("Post-processing failed: timed out");
+        addSlice(recording, 1, SliceStatus::completed, QString("one"));
+        const QString marker = "test: orchestrator ended";
+        std::optional<Recording> rowAtTheEnd;
+        const auto onArrival = QObject::connect(&openAI, &HttpFake::requestReceived,
+                                                [&](const HttpFake::Request& r) {
+            if (r.path != kChat)
+                return;
+            orchestrator.reset();
+            logger.info(marker);
+            rowAtTheEnd = db.fetchRecording(recording.id);
+        });
+
+        const auto result = runTask(orchestrator->retry(recording.id, mode));
+        QObject::disconnect(onArrival);
+
+        ASSERT_TRUE(result) << "the retry did not end";
+        ASSERT_TRUE(rowAtTheEnd) << "no polishing request";
+        const QStringList lines = logMessages();
+        EXPECT_EQ(lines.mid(lines.lastIndexOf(marker) + 1), QStringList()) << "logged after the end";
+        EXPECT_EQ(describe(db.fetchRecording(recording.id)), describe(rowAtTheEnd));
+    }
+}

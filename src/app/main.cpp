@@ -3,6 +3,7 @@
 #include <QStandardPaths>
 
 #include "app/ApplicationShell.h"
+#include "app/LinuxDesktopPlatform.h"
 #include "platform/Preferences.h"
 #include "platform/QuitSignalWatcher.h"
 #include "platform/SingleInstance.h"
@@ -40,7 +41,7 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    SessionManager session(Preferences::shared(), SessionPlatform::linuxDesktop());
+    SessionManager session(Preferences::shared(), linuxDesktopPlatform());
     MessageBoxAlertPresenter alerts;
     Updater updater([](const QString& key) { return LocaleManager::localized(key); });
     ApplicationShell shell(session, updater, alerts);

@@ -10,7 +10,6 @@
 #include "platform/KeySynthesizer.h"
 #include "platform/PermissionProvider.h"
 #include "platform/Preferences.h"
-#include "platform/qt/MessageBoxAlertPresenter.h"
 #include "session/FloatingPanelController.h"
 #include "session/HotkeyManager.h"
 #include "session/StartupRecovery.h"
@@ -40,23 +39,6 @@ SessionPlatform::SessionPlatform() = default;
 SessionPlatform::SessionPlatform(SessionPlatform&&) noexcept = default;
 SessionPlatform& SessionPlatform::operator=(SessionPlatform&&) noexcept = default;
 SessionPlatform::~SessionPlatform() = default;
-
-SessionPlatform SessionPlatform::linuxDesktop()
-{
-    SessionPlatform platform;
-    platform.audioCapture = [] { return AudioCapture::createDefault(); };
-    platform.audioFileWriter = [] { return AudioFileWriter::createDefault(); };
-    platform.hotkeys = HotkeyBackend::createDefault();
-    platform.windows = DesktopWindows::createDefault();
-    platform.accessibility = Accessibility::createDefault();
-    platform.keys = KeySynthesizer::createDefault();
-    platform.permissions = PermissionProvider::createDefault();
-    platform.alerts = std::make_unique<MessageBoxAlertPresenter>();
-    platform.floatingPanel = [](SessionManager& session) {
-        return std::make_unique<FloatingPanelController>(session);
-    };
-    return platform;
-}
 
 SessionManager::SessionManager(Preferences& preferences, SessionPlatform platform, QObject* parent)
     : QObject(parent), m_preferences(preferences)
@@ -126,6 +108,7 @@ void SessionManager::buildComponents(SessionPlatform& platform)
     m_db->setWriteFailureHandler([this](const QString& error) { onStoreWriteFailed(error); });
 
     m_alerts = std::move(platform.alerts);
+    m_finishLeftoverAudio = std::move(platform.leftoverAudio);
     m_makeFloatingPanel = std::move(platform.floatingPanel);
     m_clock = std::move(platform.startupTiming.clock);
 }
@@ -174,7 +157,7 @@ void SessionManager::performStartupChecks()
 
 void SessionManager::performAsyncStartupChecks()
 {
-    StartupRecovery(*m_db, *m_fileManager, *m_logger).run();
+    StartupRecovery(*m_db, *m_fileManager, *m_logger, m_finishLeftoverAudio).run();
     if (RecordingFileManager::reachesDiskWarningThreshold(m_fileManager->recordingsDirectorySize()))
         m_logger->warning(QStringLiteral("SessionManager: recordings directory exceeds 10GB"));
     m_fileManager->cleanOldLogs(m_clock());

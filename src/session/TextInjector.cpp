@@ -29,12 +29,6 @@ void waitOnThisThread(std::chrono::milliseconds duration)
 
 }
 
-TextInjector::TextInjector(Logger& logger, QObject* parent)
-    : TextInjector(logger, DesktopWindows::createDefault(), Accessibility::createDefault(),
-                   KeySynthesizer::createDefault(), TextInjectorTiming{}, parent)
-{
-}
-
 TextInjector::TextInjector(Logger& logger, std::unique_ptr<DesktopWindows> windows,
                            std::unique_ptr<Accessibility> accessibility,
                            std::unique_ptr<KeySynthesizer> keys, TextInjectorTiming timing,

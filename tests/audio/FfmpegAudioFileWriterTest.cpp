@@ -176,7 +176,7 @@ TEST(FfmpegAudioFileWriter, ReleasingAnOpenWriterLeavesAFinishedFile)
     const QString path = dir.filePath("slice.m4a");
     const AudioFormat format{48000, 2, AudioSampleFormat::float32};
     {
-        std::unique_ptr<AudioFileWriter> writer = AudioFileWriter::createDefault();
+        std::unique_ptr<AudioFileWriter> writer = std::make_unique<FfmpegAudioFileWriter>();
         ASSERT_TRUE(writer->open(path, format)) << writer->errorString().toStdString();
         appendTone(*writer, format, framesFor(format, 2.0));
     }

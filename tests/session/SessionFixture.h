@@ -12,6 +12,8 @@
 #include <functional>
 #include <memory>
 
+#include "platform/ffmpeg/FfmpegAudioFileProbe.h"
+#include "platform/ffmpeg/FfmpegAudioFileWriter.h"
 #include "platform/Preferences.h"
 #include "session/SessionManager.h"
 #include "store/DatabaseManager.h"
@@ -277,6 +279,7 @@ private:
         platform.audioCapture = [this] { return std::make_unique<ToneCapture>(tone); };
         platform.audioFileWriter = writers;
         platform.floatingPanel = floatingPanel;
+        platform.leftoverAudio = finishLeftoverAudioFile;
         platform.injectorTiming = {.activationWait = 0ms, .readBackWait = 0ms,
                                    .clipboardRestoreDelay = 50ms};
         platform.permissionTiming = {.pollInterval = 100ms};
@@ -305,7 +308,7 @@ protected:
     std::shared_ptr<FakeField> field;   // Editor's focused field
 
     ToneCapture::Options tone{.speed = 1.0};   // what each new capture plays
-    AudioFileWriterFactory writers = [] { return AudioFileWriter::createDefault(); };
+    AudioFileWriterFactory writers = [] { return std::make_unique<FfmpegAudioFileWriter>(); };
     StartupTiming startupTiming{.panelStep = 10ms, .permissionStep = 20ms};
     std::function<std::unique_ptr<FloatingPanelController>(SessionManager&)> floatingPanel;
 

@@ -24,7 +24,7 @@ FloatingPanelController::FloatingPanelController(std::unique_ptr<QWidget> conten
 
 FloatingPanelController::FloatingPanelController(SessionManager& session, WindowHints hints,
                                                  QObject* parent)
-    : FloatingPanelController(std::make_unique<FloatingPanelPlaceholder>(LocaleManager::shared()),
+    : FloatingPanelController(std::make_unique<FloatingPanelPlaceholder>(session.locale()),
                               session.preferences(), std::move(hints), parent)
 {
 }

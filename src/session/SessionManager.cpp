@@ -40,8 +40,9 @@ SessionPlatform::SessionPlatform(SessionPlatform&&) noexcept = default;
 SessionPlatform& SessionPlatform::operator=(SessionPlatform&&) noexcept = default;
 SessionPlatform::~SessionPlatform() = default;
 
-SessionManager::SessionManager(Preferences& preferences, SessionPlatform platform, QObject* parent)
-    : QObject(parent), m_preferences(preferences)
+SessionManager::SessionManager(Preferences& preferences, LocaleManager& locale, HttpClient& http,
+                               SessionPlatform platform, QObject* parent)
+    : QObject(parent), m_preferences(preferences), m_locale(locale), m_http(http)
 {
     buildComponents(platform);
     setupHotkey();
@@ -100,9 +101,9 @@ void SessionManager::buildComponents(SessionPlatform& platform)
             return db.fetchGlossaryPrompt(prefs.currentUserId()).value_or(QString());
         },
     };
-    m_postProcessor = std::make_unique<PostProcessor>(readers, *m_logger, platform.httpTiming);
+    m_postProcessor = std::make_unique<PostProcessor>(m_http, readers, *m_logger, platform.httpTiming);
     m_orchestrator = std::make_unique<TranscriptionOrchestrator>(
-        makeProviderFactory(m_preferences, m_logger.get(), platform.httpTiming), *m_postProcessor,
+        makeProviderFactory(m_http, m_preferences, m_logger.get(), platform.httpTiming), *m_postProcessor,
         *m_db, *m_fileManager, *m_logger, platform.orchestratorTiming);
 
     m_db->setWriteFailureHandler([this](const QString& error) { onStoreWriteFailed(error); });
@@ -285,14 +286,14 @@ void SessionManager::startRecording()
     if (m_state != SessionState::idle)
         return;
     if (!m_permissionManager->microphoneGranted()) {
-        showPermissionAlert(LocaleManager::localized("alert.micTitle"),
-                            LocaleManager::localized("alert.micMessage"),
+        showPermissionAlert(m_locale.text("alert.micTitle"),
+                            m_locale.text("alert.micMessage"),
                             [this] { m_permissionManager->openMicrophoneSettings(); });
         return;
     }
     if (!m_permissionManager->accessibilityGranted()) {
-        showPermissionAlert(LocaleManager::localized("alert.accTitle"),
-                            LocaleManager::localized("alert.accMessage"),
+        showPermissionAlert(m_locale.text("alert.accTitle"),
+                            m_locale.text("alert.accMessage"),
                             [this] { m_permissionManager->openAccessibilitySettings(); });
         return;
     }
@@ -505,10 +506,10 @@ void SessionManager::showPermissionAlert(const QString& title, const QString& me
 {
     Alert alert{title, message, {}};
     if (onOpen)
-        alert.buttons = {LocaleManager::localized("alert.openSettings"),
-                         LocaleManager::localized("accounts.cancel")};
+        alert.buttons = {m_locale.text("alert.openSettings"),
+                         m_locale.text("accounts.cancel")};
     else
-        alert.buttons = {LocaleManager::localized("alert.ok")};
+        alert.buttons = {m_locale.text("alert.ok")};
     if (m_alerts->run(alert) == 0 && onOpen)
         onOpen();
 }

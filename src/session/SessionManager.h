@@ -27,7 +27,9 @@ class DesktopWindows;
 class FloatingPanelController;
 class HotkeyBackend;
 class HotkeyManager;
+class HttpClient;
 class KeySynthesizer;
+class LocaleManager;
 class Logger;
 class PermissionProvider;
 class PostProcessor;
@@ -89,8 +91,9 @@ class SessionManager : public QObject
 {
     Q_OBJECT
 public:
-    SessionManager(Preferences& preferences, SessionPlatform platform,
-                   QObject* parent = nullptr);
+    // The shared services are the app's; they outlive the controller.
+    SessionManager(Preferences& preferences, LocaleManager& locale, HttpClient& http,
+                   SessionPlatform platform, QObject* parent = nullptr);
     ~SessionManager() override;
 
     // Published state.
@@ -117,6 +120,8 @@ public:
 
     // The components, for the views.
     Preferences& preferences() { return m_preferences; }
+    LocaleManager& locale() { return m_locale; }
+    AlertPresenter& alerts() { return *m_alerts; }
     RecordingFileManager& fileManager() { return *m_fileManager; }
     Logger& logger() { return *m_logger; }
     DatabaseManager& database() { return *m_db; }
@@ -168,6 +173,8 @@ private:
     QString currentUserId() const;
 
     Preferences& m_preferences;
+    LocaleManager& m_locale;
+    HttpClient& m_http;
 
     SessionState m_state = SessionState::idle;
     std::optional<Recording> m_currentRecording;

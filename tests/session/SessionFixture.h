@@ -12,11 +12,13 @@
 #include <functional>
 #include <memory>
 
+#include "platform/HttpClient.h"
+#include "platform/Preferences.h"
 #include "platform/ffmpeg/FfmpegAudioFileProbe.h"
 #include "platform/ffmpeg/FfmpegAudioFileWriter.h"
-#include "platform/Preferences.h"
 #include "session/SessionManager.h"
 #include "store/DatabaseManager.h"
+#include "store/LocaleManager.h"
 #include "store/Logger.h"
 #include "store/RecordingFileManager.h"
 #include "store/TimeText.h"
@@ -138,7 +140,7 @@ protected:
 
     SessionManager& build(SessionPlatform platform)
     {
-        session = std::make_unique<SessionManager>(prefs, std::move(platform));
+        session = std::make_unique<SessionManager>(prefs, locale, http, std::move(platform));
         return *session;
     }
 
@@ -271,6 +273,8 @@ protected:
     TempHome home;
     FakeServices services;
     Preferences prefs{home.configHome() + "/Talvex/Talvex.conf"};
+    LocaleManager locale{prefs};
+    HttpClient http;
 
 private:
     SessionPlatform withTimings()

@@ -167,7 +167,7 @@ protected:
     void rebuild(OrchestratorTiming waits)
     {
         orchestrator = std::make_unique<TranscriptionOrchestrator>(
-            makeProviderFactory(prefs, &logger, recognitionTiming), postProcessor, db, files, logger, waits);
+            makeProviderFactory(http, prefs, &logger, recognitionTiming), postProcessor, db, files, logger, waits);
     }
 
     std::optional<Recording> finalize(const Recording& recording, CancelToken cancel = {},
@@ -202,7 +202,7 @@ protected:
     HttpTiming recognitionTiming{.serviceRequestTimeout = 3s};
     // A long time-out: a polishing request that ends early was aborted.
     HttpTiming polishTiming{.serviceRequestTimeout = 20s};
-    PostProcessor postProcessor{{.apiKeyProvider = [this] { return prefs.apiKey(); },
+    PostProcessor postProcessor{http, {.apiKeyProvider = [this] { return prefs.apiKey(); },
                                  .deepSeekApiKeyProvider = [this] { return prefs.deepSeekApiKey(); },
                                  .modelProvider = [this] { return prefs.postProcessModel(); },
                                  .systemPromptProvider = [] { return QString("Polish."); },
@@ -211,7 +211,7 @@ protected:
                                 logger, polishTiming};
     OrchestratorTiming orchestratorTiming{.retryWaitUnit = 10ms, .pollInterval = 10ms};
     std::unique_ptr<TranscriptionOrchestrator> orchestrator =
-        std::make_unique<TranscriptionOrchestrator>(makeProviderFactory(prefs, &logger, recognitionTiming),
+        std::make_unique<TranscriptionOrchestrator>(makeProviderFactory(http, prefs, &logger, recognitionTiming),
                                                     postProcessor, db, files, logger,
                                                     orchestratorTiming);
 };

@@ -31,6 +31,7 @@
 #include "support/FakePermissionProvider.h"
 #include "support/FakeServices.h"
 #include "support/QStringPrinter.h"
+#include "support/RecordPrinter.h"
 #include "support/TempHome.h"
 #include "support/ToneCapture.h"
 
@@ -67,31 +68,6 @@ inline HttpFake::Answer silent()
 inline QString text(const std::optional<QString>& value)
 {
     return value ? "'" + *value + "'" : QStringLiteral("none");
-}
-
-// Every field of a row in one line, so that a mismatch shows which one differs.
-inline std::string describe(const std::optional<Recording>& r)
-{
-    if (!r)
-        return "no recording";
-    return QStringList{r->id, r->userId, toText(r->status), QString::number(r->sliceCount),
-                       r->duration ? QString::number(*r->duration) : "none", text(r->rawText),
-                       text(r->cleanedText), text(r->provider), text(r->deviceId), text(r->error),
-                       r->deletedAt ? TimeText::format(*r->deletedAt) : "none",
-                       TimeText::format(r->updatedAt)}
-        .join(" | ")
-        .toStdString();
-}
-
-inline std::string describe(const std::optional<Slice>& s)
-{
-    if (!s)
-        return "no slice";
-    return QStringList{s->id, QString::number(s->sliceIndex), s->filename, toText(s->status),
-                       text(s->rawText), text(s->provider), text(s->error),
-                       TimeText::format(s->updatedAt)}
-        .join(" | ")
-        .toStdString();
 }
 
 }  // namespace sessiontest

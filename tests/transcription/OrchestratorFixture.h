@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "support/QStringPrinter.h"
+#include "support/RecordPrinter.h"
 #include "ServiceFixture.h"
 #include "platform/Preferences.h"
 #include "store/DatabaseManager.h"
@@ -27,34 +28,6 @@ inline QByteArray chatAnswer(const QString& content)
 {
     return R"({"choices":[{"message":{"role":"assistant","content":")" + content.toUtf8()
         + R"("}}]})";
-}
-
-// Every field of a row in one line, so that a mismatch shows which one differs.
-inline std::string describe(const std::optional<Recording>& r)
-{
-    if (!r)
-        return "no recording";
-    auto text = [](const std::optional<QString>& v) { return v ? "'" + *v + "'" : QString("none"); };
-    return QStringList{r->id, toText(r->status), QString::number(r->sliceCount),
-                       r->duration ? QString::number(*r->duration) : "none", text(r->rawText),
-                       text(r->cleanedText), text(r->provider), text(r->error),
-                       r->deletedAt ? TimeText::format(*r->deletedAt) : "none",
-                       TimeText::format(r->updatedAt)}
-        .join(" | ")
-        .toStdString();
-}
-inline std::string describe(const std::optional<Slice>& s)
-{
-    if (!s)
-        return "no slice";
-    auto text = [](const std::optional<QString>& v) { return v ? "'" + *v + "'" : QString("none"); };
-    return QStringList{s->id, QString::number(s->sliceIndex), s->filename, toText(s->status),
-                       text(s->rawText), s->duration ? QString::number(*s->duration) : "none",
-                       text(s->provider), text(s->error),
-                       s->deletedAt ? TimeText::format(*s->deletedAt) : "none",
-                       TimeText::format(s->updatedAt)}
-        .join(" | ")
-        .toStdString();
 }
 
 // An old time, so that a fresh stamp is always later.

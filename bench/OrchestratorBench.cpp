@@ -24,6 +24,7 @@
 #include "support/HttpFake.h"
 #include "support/TempHome.h"
 #include "transcription/OpenAIWhisperService.h"
+#include "platform/HttpClient.h"
 #include "transcription/PostProcessor.h"
 #include "transcription/TranscriptionOrchestrator.h"
 
@@ -155,7 +156,9 @@ private:
     RecordingFileManager m_files;
     Logger m_logger{m_files.logsDirectory()};
     DatabaseManager m_db{m_files.baseDirectory()};
+    HttpClient m_http;
     PostProcessor m_postProcessor{
+        m_http,
         {.apiKeyProvider = [] { return QStringLiteral("sk-bench"); },
          .deepSeekApiKeyProvider = [] { return QString(); },
          .modelProvider = [] { return QStringLiteral("gpt-4o-mini"); },
@@ -164,8 +167,8 @@ private:
         m_logger};
     TranscriptionOrchestrator m_orchestrator{
         [this] {
-            return std::make_unique<OpenAIWhisperService>([] { return QStringLiteral("sk-bench"); },
-                                                          &m_logger);
+            return std::make_unique<OpenAIWhisperService>(
+                m_http, [] { return QStringLiteral("sk-bench"); }, &m_logger);
         },
         m_postProcessor,
         m_db,

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/ffmpeg/FfmpegAudioFileProbe.h"
 #include "session/StartupRecovery.h"
 #include "store/DatabaseManager.h"
 #include "store/Logger.h"
@@ -69,7 +70,7 @@ void populate(DatabaseManager& db, const RecordingFileManager& files, int record
 // The former pass: one slices statement per recording, one write per corrected row.
 void formerPass(DatabaseManager& db, const RecordingFileManager& files, Logger& logger)
 {
-    const StartupRecovery rules(db, files, logger);
+    const StartupRecovery rules(db, files, logger, finishLeftoverAudioFile);
     for (Recording recording : db.fetchRecordingsWithStatus({RecordingStatus::recording, RecordingStatus::paused},
                                                             std::nullopt)) {
         const RecordingStatus status = rules.deduceRecordingStatus(recording, db.fetchSlices(recording.id, false));
@@ -141,7 +142,7 @@ int main(int argc, char** argv)
         {
             DatabaseManager db(files.baseDirectory());
             timer.start();
-            StartupRecovery(db, files, logger).run();
+            StartupRecovery(db, files, logger, finishLeftoverAudioFile).run();
             current.push_back(timer.nsecsElapsed() / 1e6);
         }
     }

@@ -37,7 +37,7 @@ ApplicationShell::ApplicationShell(SessionManager& session, Updater& updater,
     // Texts are looked up each time the menu is built.
     connect(m_menu.get(), &QMenu::aboutToShow, this, &ApplicationShell::retranslateMenu);
     connect(&m_session.preferences(), &Preferences::changed, this, &ApplicationShell::retranslateMenu);
-    connect(&LocaleManager::shared(), &LocaleManager::languageChanged, this,
+    connect(&m_session.locale(), &LocaleManager::languageChanged, this,
             &ApplicationShell::retranslateMenu);
     connect(&m_session, &SessionManager::stateChanged, this, &ApplicationShell::updateStateIcon);
     retranslateMenu();
@@ -87,11 +87,11 @@ void ApplicationShell::updateStateIcon()
 
 void ApplicationShell::retranslateMenu()
 {
-    m_settings->setText(LocaleManager::localized("menu.settings"));
-    m_floatingPanel->setText(LocaleManager::localized(
+    m_settings->setText(m_session.locale().text("menu.settings"));
+    m_floatingPanel->setText(m_session.locale().text(
         m_session.preferences().showFloatingPanel() ? "menu.hideFloating" : "menu.showFloating"));
-    m_checkUpdate->setText(LocaleManager::localized("menu.checkUpdate"));
-    m_quit->setText(LocaleManager::localized("menu.quit"));
+    m_checkUpdate->setText(m_session.locale().text("menu.checkUpdate"));
+    m_quit->setText(m_session.locale().text("menu.quit"));
 }
 
 void ApplicationShell::toggleFloatingPanel()

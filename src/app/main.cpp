@@ -3,12 +3,13 @@
 #include <QStandardPaths>
 
 #include "app/ApplicationShell.h"
+#include "app/LinuxDesktopPlatform.h"
+#include "platform/HttpClient.h"
 #include "platform/Preferences.h"
 #include "platform/PrivateFiles.h"
 #include "platform/QuitSignalWatcher.h"
 #include "platform/SingleInstance.h"
 #include "platform/Updater.h"
-#include "platform/qt/MessageBoxAlertPresenter.h"
 #include "session/SessionManager.h"
 #include "store/LocaleManager.h"
 #include "store/Logger.h"
@@ -41,10 +42,13 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    SessionManager session(Preferences::shared(), SessionPlatform::linuxDesktop());
-    MessageBoxAlertPresenter alerts;
-    Updater updater([](const QString& key) { return LocaleManager::localized(key); });
-    ApplicationShell shell(session, updater, alerts);
+    // The services every part shares, made once here and passed to each.
+    Preferences preferences;
+    LocaleManager locale(preferences);
+    HttpClient http;
+    SessionManager session(preferences, locale, http, linuxDesktopPlatform());
+    Updater updater(http, [&locale](const QString& key) { return locale.text(key); });
+    ApplicationShell shell(session, updater, session.alerts());
     QObject::connect(&instance, &SingleInstance::activationRequested, &shell,
                      &ApplicationShell::showMainWindow);
     if (!quitSignals.errorString().isEmpty())

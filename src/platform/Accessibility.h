@@ -30,9 +30,6 @@ class Accessibility
 public:
     using UnansweredHandler = std::function<void(const UnansweredRequest&)>;
 
-    // The backend this build links (AT-SPI 2).
-    static std::unique_ptr<Accessibility> createDefault();
-
     virtual ~Accessibility();
     Accessibility(const Accessibility&) = delete;
     Accessibility& operator=(const Accessibility&) = delete;

@@ -51,9 +51,6 @@ public:
     using BufferHandler = std::function<void(const AudioBuffer&)>;
     using FailureHandler = std::function<void(const QString& message)>;
 
-    // The backend this build links (Qt Multimedia on the default input).
-    static std::unique_ptr<AudioCapture> createDefault();
-
     virtual ~AudioCapture();
     AudioCapture(const AudioCapture&) = delete;
     AudioCapture& operator=(const AudioCapture&) = delete;

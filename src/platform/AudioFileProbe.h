@@ -1,19 +1,11 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 #include "platform/Result.h"
 
-// The seconds of audio the file at `path` plays, read by decoding it as a
-// player would: a slice file whose writer died with the process counts up to
-// its last whole packet. Fails, saying why, when the file cannot be read or
-// holds no audio at all. (The backend this build links: FFmpeg.)
-Result<double, QString> probeAudioSeconds(const QString& path);
-
 // Brings a slice file that a dead process left behind into the form of a
-// finished slice: a fragmented file, possibly cut mid-fragment, is rewritten
-// in place as a plain m4a of all its whole packets (the form the recognition
-// services are sure to accept). Returns the seconds it then plays; fails like
-// probeAudioSeconds() when it holds no readable audio. A file that is already
-// plain, or cannot be rewritten, is only measured and stays as it is.
-Result<double, QString> finishLeftoverAudioFile(const QString& path);
+// finished slice and returns the seconds it then plays, or why it could not
+// be read. The app passes in its backend's (FfmpegAudioFileProbe.h).
+using LeftoverAudioFinisher = std::function<Result<double, QString>(const QString& path)>;

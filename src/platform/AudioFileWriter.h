@@ -15,9 +15,6 @@
 class AudioFileWriter
 {
 public:
-    // The backend this build links (FFmpeg: AAC in .m4a).
-    static std::unique_ptr<AudioFileWriter> createDefault();
-
     virtual ~AudioFileWriter();
     AudioFileWriter(const AudioFileWriter&) = delete;
     AudioFileWriter& operator=(const AudioFileWriter&) = delete;

@@ -24,9 +24,6 @@ struct DesktopApplication
 class DesktopWindows
 {
 public:
-    // The backend this build links (EWMH over Qt's X connection).
-    static std::unique_ptr<DesktopWindows> createDefault();
-
     virtual ~DesktopWindows();
     DesktopWindows(const DesktopWindows&) = delete;
     DesktopWindows& operator=(const DesktopWindows&) = delete;

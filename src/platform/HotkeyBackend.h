@@ -37,9 +37,6 @@ class HotkeyBackend : public QObject
 {
     Q_OBJECT
 public:
-    // The backend this build links (an X11 key grab on the root window).
-    static std::unique_ptr<HotkeyBackend> createDefault();
-
     ~HotkeyBackend() override;
 
     // Takes the combination of `keyCode` (a virtual key code of the stored

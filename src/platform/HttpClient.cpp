@@ -25,12 +25,12 @@ bool isTransportFailure(QNetworkReply::NetworkError error)
 
 }  // namespace
 
-HttpClient& HttpClient::shared()
+HttpClient::HttpClient()
+    : m_manager(std::make_unique<QNetworkAccessManager>())
 {
-    // Lives as long as the process, like the main thread it belongs to.
-    static HttpClient* instance = new HttpClient(new QNetworkAccessManager());
-    return *instance;
 }
+
+HttpClient::~HttpClient() = default;
 
 bool HttpClient::hasControlCharacter(const QByteArray& bytes)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCoroTask>
+#include <memory>
 
 #include "platform/CancelToken.h"
 #include "platform/Result.h"
@@ -19,8 +20,11 @@ using HttpResult = Result<HttpAnswer, HttpError>;
 class HttpClient
 {
 public:
-    // The process-wide client; made on first use, on the main thread.
-    static HttpClient& shared();
+    // The app makes one, on the main thread, and hands it to every service.
+    HttpClient();
+    ~HttpClient();
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
 
     // Sends `request` once and waits for the whole answer, at most
     // `request.timeout`. Cancelling `cancel` aborts the request; the result is
@@ -32,7 +36,5 @@ public:
     static bool hasControlCharacter(const QByteArray& bytes);
 
 private:
-    explicit HttpClient(QNetworkAccessManager* manager) : m_manager(manager) {}
-
-    QNetworkAccessManager* m_manager;
+    const std::unique_ptr<QNetworkAccessManager> m_manager;
 };

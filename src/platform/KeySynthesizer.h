@@ -7,9 +7,6 @@
 class KeySynthesizer
 {
 public:
-    // The backend this build links (XTest over Qt's X connection).
-    static std::unique_ptr<KeySynthesizer> createDefault();
-
     virtual ~KeySynthesizer();
     KeySynthesizer(const KeySynthesizer&) = delete;
     KeySynthesizer& operator=(const KeySynthesizer&) = delete;

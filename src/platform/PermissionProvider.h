@@ -20,9 +20,6 @@ class PermissionProvider
 public:
     using AccessAnswer = std::function<void(bool granted)>;
 
-    // The backend this build links.
-    static std::unique_ptr<PermissionProvider> createDefault();
-
     virtual ~PermissionProvider();
     PermissionProvider(const PermissionProvider&) = delete;
     PermissionProvider& operator=(const PermissionProvider&) = delete;

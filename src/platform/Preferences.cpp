@@ -42,12 +42,6 @@ QString Preferences::defaultFilePath()
         + "/Talvex/Talvex.conf";
 }
 
-Preferences& Preferences::shared()
-{
-    static Preferences* instance = new Preferences();  // lives as long as the process
-    return *instance;
-}
-
 QString Preferences::filePath() const { return m_settings->fileName(); }
 
 bool Preferences::contains(const QString& key) const { return m_settings->contains(key); }

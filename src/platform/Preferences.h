@@ -48,8 +48,6 @@ public:
 
     // ~/.config/Talvex/Talvex.conf (following XDG_CONFIG_HOME).
     static QString defaultFilePath();
-    // The process-wide store on the default file, created on first use.
-    static Preferences& shared();
 
     QString filePath() const;
 

@@ -10,8 +10,9 @@ namespace {
 using Kind = UpdateCheckResult::Kind;
 }
 
-Updater::Updater(TextLookup texts, UpdaterTiming timing, QObject* parent)
+Updater::Updater(HttpClient& http, TextLookup texts, UpdaterTiming timing, QObject* parent)
     : QObject(parent)
+    , m_http(http)
     , m_texts(std::move(texts))
     , m_timing(timing)
 {
@@ -35,7 +36,7 @@ QCoro::Task<UpdateCheckResult> Updater::check()
     const QUrl url = feedUrl();
     HttpRequest request{"GET", url, {}, {}, m_timing.requestTimeout};
     const CancelToken notCancelled;   // no temporaries inside a co_await: GCC 12 mishandles them
-    const HttpResult answer = co_await HttpClient::shared().send(std::move(request), notCancelled);
+    const HttpResult answer = co_await m_http.send(std::move(request), notCancelled);
     if (!answer.ok()) {
         result.kind = answer.error().kind() == HttpError::Kind::timeout ? Kind::timeout
                                                                          : Kind::networkError;

@@ -10,6 +10,8 @@
 #include "platform/AlertPresenter.h"
 #include "platform/UpdateCheckResult.h"
 
+class HttpClient;
+
 // Time-outs of the update check; tests shrink them.
 struct UpdaterTiming
 {
@@ -30,7 +32,8 @@ public:
     // language, with %1, %2, … left in place.
     using TextLookup = std::function<QString(const QString& key)>;
 
-    explicit Updater(TextLookup texts, UpdaterTiming timing = {}, QObject* parent = nullptr);
+    Updater(HttpClient& http, TextLookup texts, UpdaterTiming timing = {},
+            QObject* parent = nullptr);
 
     // TALVEX_UPDATE_FEED_URL when set, else kDefaultFeedUrl; read at every check.
     static QUrl feedUrl();
@@ -47,6 +50,7 @@ public:
     QCoro::Task<void> checkAndPresent(AlertPresenter& presenter);
 
 private:
+    HttpClient& m_http;
     TextLookup m_texts;
     const UpdaterTiming m_timing;
     bool m_presenting = false;

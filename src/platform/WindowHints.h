@@ -1,15 +1,16 @@
 #pragma once
 
+#include <functional>
+
 class QWidget;
 
 // What a top-level window tells the window manager about itself beyond what
-// Qt's window flags say. The build's backend implements it (EWMH over Qt's X
-// connection); without a window manager to tell, it does nothing.
-namespace WindowHints {
-
-// Keeps `window` out of taskbars and pagers. Qt asks for neither, not even
-// for tool windows. Call it while the window is hidden, before each show:
-// the window manager forgets the request when the window is hidden.
-void skipTaskbar(QWidget& window);
-
-}
+// Qt's window flags say. The app passes in its backend's (EWMH over Qt's X
+// connection); a hint left empty does nothing.
+struct WindowHints
+{
+    // Keeps `window` out of taskbars and pagers. Qt asks for neither, not even
+    // for tool windows. Call it while the window is hidden, before each show:
+    // the window manager forgets the request when the window is hidden.
+    std::function<void(QWidget& window)> skipTaskbar;
+};

@@ -50,8 +50,7 @@ public:
     using SliceHandler = std::function<void(const Slice&)>;
 
     AudioRecorder(RecordingFileManager& fileManager, DatabaseManager& db, Logger& logger,
-                  AudioCaptureFactory captureFactory = AudioCapture::createDefault,
-                  AudioFileWriterFactory writerFactory = AudioFileWriter::createDefault,
+                  AudioCaptureFactory captureFactory, AudioFileWriterFactory writerFactory,
                   AudioRecorderTiming timing = {}, QObject* parent = nullptr);
     ~AudioRecorder() override;
 

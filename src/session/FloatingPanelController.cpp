@@ -8,23 +8,24 @@
 #include <cstdlib>
 
 #include "platform/Preferences.h"
-#include "platform/WindowHints.h"
 #include "session/FloatingPanelPlaceholder.h"
 #include "session/FloatingPanelPlacement.h"
 #include "session/SessionManager.h"
 #include "store/LocaleManager.h"
 
 FloatingPanelController::FloatingPanelController(std::unique_ptr<QWidget> content,
-                                                 Preferences& preferences, QObject* parent)
-    : QObject(parent), m_preferences(preferences)
+                                                 Preferences& preferences, WindowHints hints,
+                                                 QObject* parent)
+    : QObject(parent), m_preferences(preferences), m_hints(std::move(hints))
 {
     if (content)
         buildPanel(std::move(content));
 }
 
-FloatingPanelController::FloatingPanelController(SessionManager& session, QObject* parent)
-    : FloatingPanelController(std::make_unique<FloatingPanelPlaceholder>(LocaleManager::shared()),
-                              session.preferences(), parent)
+FloatingPanelController::FloatingPanelController(SessionManager& session, WindowHints hints,
+                                                 QObject* parent)
+    : FloatingPanelController(std::make_unique<FloatingPanelPlaceholder>(session.locale()),
+                              session.preferences(), std::move(hints), parent)
 {
 }
 
@@ -76,7 +77,8 @@ void FloatingPanelController::show()
     if (!m_panel->isVisible()) {
         // Hidden, the panel can be put back where it belongs at no cost.
         m_panel->setGeometry(QRect(m_position, m_panel->size()));
-        WindowHints::skipTaskbar(*m_panel);
+        if (m_hints.skipTaskbar)
+            m_hints.skipTaskbar(*m_panel);
     }
     fitWidth();
     m_panel->show();

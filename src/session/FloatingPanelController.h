@@ -5,6 +5,8 @@
 #include <memory>
 #include <optional>
 
+#include "platform/WindowHints.h"
+
 class Preferences;
 class QWidget;
 class SessionManager;
@@ -28,10 +30,11 @@ public:
     // Builds the panel around `content`, sized and placed but hidden. Without
     // content no panel is built, and show() and hide() do nothing.
     explicit FloatingPanelController(std::unique_ptr<QWidget> content, Preferences& preferences,
-                                     QObject* parent = nullptr);
+                                     WindowHints hints = {}, QObject* parent = nullptr);
     // The panel of `session`, on its preferences, showing the ready text
     // until the panel's own bars exist.
-    explicit FloatingPanelController(SessionManager& session, QObject* parent = nullptr);
+    explicit FloatingPanelController(SessionManager& session, WindowHints hints = {},
+                                     QObject* parent = nullptr);
     ~FloatingPanelController() override;
 
     // Shows the panel where it was last placed, without activating it.
@@ -54,6 +57,7 @@ private:
     void dragTo(const QPoint& globalPointer);
 
     Preferences& m_preferences;
+    const WindowHints m_hints;
     std::unique_ptr<QWidget> m_panel;
     QWidget* m_content = nullptr;
     // Where the panel's top-left corner belongs: where it was placed or

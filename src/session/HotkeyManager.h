@@ -19,9 +19,8 @@ class HotkeyManager : public QObject
 public:
     using Handler = std::function<void()>;
 
-    explicit HotkeyManager(Logger& logger,
-                           std::unique_ptr<HotkeyBackend> backend = HotkeyBackend::createDefault(),
-                           QObject* parent = nullptr);
+    HotkeyManager(Logger& logger, std::unique_ptr<HotkeyBackend> backend,
+                  QObject* parent = nullptr);
     ~HotkeyManager() override;
 
     // Replaces any earlier registration and handler. Returns a conflict

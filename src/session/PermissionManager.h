@@ -27,9 +27,8 @@ class PermissionManager : public QObject
     Q_PROPERTY(bool microphoneGranted READ microphoneGranted NOTIFY microphoneGrantedChanged)
     Q_PROPERTY(bool accessibilityGranted READ accessibilityGranted NOTIFY accessibilityGrantedChanged)
 public:
-    explicit PermissionManager(Logger& logger,
-                               std::unique_ptr<PermissionProvider> provider = PermissionProvider::createDefault(),
-                               PermissionTiming timing = {}, QObject* parent = nullptr);
+    PermissionManager(Logger& logger, std::unique_ptr<PermissionProvider> provider,
+                      PermissionTiming timing = {}, QObject* parent = nullptr);
     ~PermissionManager() override;
 
     // Both false until the first check.

@@ -10,7 +10,6 @@
 #include "platform/KeySynthesizer.h"
 #include "platform/PermissionProvider.h"
 #include "platform/Preferences.h"
-#include "platform/qt/MessageBoxAlertPresenter.h"
 #include "session/FloatingPanelController.h"
 #include "session/HotkeyManager.h"
 #include "session/StartupRecovery.h"
@@ -41,25 +40,9 @@ SessionPlatform::SessionPlatform(SessionPlatform&&) noexcept = default;
 SessionPlatform& SessionPlatform::operator=(SessionPlatform&&) noexcept = default;
 SessionPlatform::~SessionPlatform() = default;
 
-SessionPlatform SessionPlatform::linuxDesktop()
-{
-    SessionPlatform platform;
-    platform.audioCapture = [] { return AudioCapture::createDefault(); };
-    platform.audioFileWriter = [] { return AudioFileWriter::createDefault(); };
-    platform.hotkeys = HotkeyBackend::createDefault();
-    platform.windows = DesktopWindows::createDefault();
-    platform.accessibility = Accessibility::createDefault();
-    platform.keys = KeySynthesizer::createDefault();
-    platform.permissions = PermissionProvider::createDefault();
-    platform.alerts = std::make_unique<MessageBoxAlertPresenter>();
-    platform.floatingPanel = [](SessionManager& session) {
-        return std::make_unique<FloatingPanelController>(session);
-    };
-    return platform;
-}
-
-SessionManager::SessionManager(Preferences& preferences, SessionPlatform platform, QObject* parent)
-    : QObject(parent), m_preferences(preferences)
+SessionManager::SessionManager(Preferences& preferences, LocaleManager& locale, HttpClient& http,
+                               SessionPlatform platform, QObject* parent)
+    : QObject(parent), m_preferences(preferences), m_locale(locale), m_http(http)
 {
     buildComponents(platform);
     setupHotkey();
@@ -118,14 +101,15 @@ void SessionManager::buildComponents(SessionPlatform& platform)
             return db.fetchGlossaryPrompt(prefs.currentUserId()).value_or(QString());
         },
     };
-    m_postProcessor = std::make_unique<PostProcessor>(readers, *m_logger, platform.httpTiming);
+    m_postProcessor = std::make_unique<PostProcessor>(m_http, readers, *m_logger, platform.httpTiming);
     m_orchestrator = std::make_unique<TranscriptionOrchestrator>(
-        makeProviderFactory(m_preferences, m_logger.get(), platform.httpTiming), *m_postProcessor,
+        makeProviderFactory(m_http, m_preferences, m_logger.get(), platform.httpTiming), *m_postProcessor,
         *m_db, *m_fileManager, *m_logger, platform.orchestratorTiming);
 
     m_db->setWriteFailureHandler([this](const QString& error) { onStoreWriteFailed(error); });
 
     m_alerts = std::move(platform.alerts);
+    m_finishLeftoverAudio = std::move(platform.leftoverAudio);
     m_makeFloatingPanel = std::move(platform.floatingPanel);
     m_clock = std::move(platform.startupTiming.clock);
 }
@@ -174,7 +158,7 @@ void SessionManager::performStartupChecks()
 
 void SessionManager::performAsyncStartupChecks()
 {
-    StartupRecovery(*m_db, *m_fileManager, *m_logger).run();
+    StartupRecovery(*m_db, *m_fileManager, *m_logger, m_finishLeftoverAudio).run();
     if (RecordingFileManager::reachesDiskWarningThreshold(m_fileManager->recordingsDirectorySize()))
         m_logger->warning(QStringLiteral("SessionManager: recordings directory exceeds 10GB"));
     m_fileManager->cleanOldLogs(m_clock());
@@ -302,14 +286,14 @@ void SessionManager::startRecording()
     if (m_state != SessionState::idle)
         return;
     if (!m_permissionManager->microphoneGranted()) {
-        showPermissionAlert(LocaleManager::localized("alert.micTitle"),
-                            LocaleManager::localized("alert.micMessage"),
+        showPermissionAlert(m_locale.text("alert.micTitle"),
+                            m_locale.text("alert.micMessage"),
                             [this] { m_permissionManager->openMicrophoneSettings(); });
         return;
     }
     if (!m_permissionManager->accessibilityGranted()) {
-        showPermissionAlert(LocaleManager::localized("alert.accTitle"),
-                            LocaleManager::localized("alert.accMessage"),
+        showPermissionAlert(m_locale.text("alert.accTitle"),
+                            m_locale.text("alert.accMessage"),
                             [this] { m_permissionManager->openAccessibilitySettings(); });
         return;
     }
@@ -522,10 +506,10 @@ void SessionManager::showPermissionAlert(const QString& title, const QString& me
 {
     Alert alert{title, message, {}};
     if (onOpen)
-        alert.buttons = {LocaleManager::localized("alert.openSettings"),
-                         LocaleManager::localized("accounts.cancel")};
+        alert.buttons = {m_locale.text("alert.openSettings"),
+                         m_locale.text("accounts.cancel")};
     else
-        alert.buttons = {LocaleManager::localized("alert.ok")};
+        alert.buttons = {m_locale.text("alert.ok")};
     if (m_alerts->run(alert) == 0 && onOpen)
         onOpen();
 }

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "platform/AudioCapture.h"
+#include "platform/AudioFileProbe.h"
 #include "platform/AudioFileWriter.h"
 #include "platform/CancelToken.h"
 #include "session/AudioRecorder.h"
@@ -26,7 +27,9 @@ class DesktopWindows;
 class FloatingPanelController;
 class HotkeyBackend;
 class HotkeyManager;
+class HttpClient;
 class KeySynthesizer;
+class LocaleManager;
 class Logger;
 class PermissionProvider;
 class PostProcessor;
@@ -50,8 +53,8 @@ struct StartupTiming
 };
 
 // What the controller builds its components on: the desktop's backends and
-// every component's timing. linuxDesktop() gives the real ones; tests put
-// fakes and short waits in their place.
+// every component's timing. The app puts in the real ones; tests put fakes
+// and short waits in their place.
 struct SessionPlatform
 {
     SessionPlatform();
@@ -67,6 +70,8 @@ struct SessionPlatform
     std::unique_ptr<KeySynthesizer> keys;
     std::unique_ptr<PermissionProvider> permissions;
     std::unique_ptr<AlertPresenter> alerts;
+    // The start-up recovery's repair of a slice file a dead process left.
+    LeftoverAudioFinisher leftoverAudio;
     // Builds the floating panel of the start-up's panel step; none leaves
     // the controller without a panel (a session with no display).
     std::function<std::unique_ptr<FloatingPanelController>(class SessionManager&)> floatingPanel;
@@ -77,8 +82,6 @@ struct SessionPlatform
     OrchestratorTiming orchestratorTiming;
     HttpTiming httpTiming;
     StartupTiming startupTiming;
-
-    static SessionPlatform linuxDesktop();
 };
 
 // The dictation controller: owns every dictation component, holds the
@@ -88,8 +91,9 @@ class SessionManager : public QObject
 {
     Q_OBJECT
 public:
-    SessionManager(Preferences& preferences, SessionPlatform platform,
-                   QObject* parent = nullptr);
+    // The shared services are the app's; they outlive the controller.
+    SessionManager(Preferences& preferences, LocaleManager& locale, HttpClient& http,
+                   SessionPlatform platform, QObject* parent = nullptr);
     ~SessionManager() override;
 
     // Published state.
@@ -116,6 +120,8 @@ public:
 
     // The components, for the views.
     Preferences& preferences() { return m_preferences; }
+    LocaleManager& locale() { return m_locale; }
+    AlertPresenter& alerts() { return *m_alerts; }
     RecordingFileManager& fileManager() { return *m_fileManager; }
     Logger& logger() { return *m_logger; }
     DatabaseManager& database() { return *m_db; }
@@ -167,6 +173,8 @@ private:
     QString currentUserId() const;
 
     Preferences& m_preferences;
+    LocaleManager& m_locale;
+    HttpClient& m_http;
 
     SessionState m_state = SessionState::idle;
     std::optional<Recording> m_currentRecording;
@@ -190,6 +198,7 @@ private:
     std::unique_ptr<PostProcessor> m_postProcessor;
     std::unique_ptr<TranscriptionOrchestrator> m_orchestrator;
     std::unique_ptr<AlertPresenter> m_alerts;
+    LeftoverAudioFinisher m_finishLeftoverAudio;
     std::function<std::unique_ptr<FloatingPanelController>(SessionManager&)> m_makeFloatingPanel;
     std::function<QDateTime()> m_clock;
     std::unique_ptr<FloatingPanelController> m_floatingPanel;

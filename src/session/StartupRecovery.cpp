@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <tuple>
 
-#include "platform/AudioFileProbe.h"
 #include "store/DatabaseManager.h"
 #include "store/Logger.h"
 #include "store/RecordId.h"
@@ -43,10 +42,12 @@ std::optional<SliceFileName> parseSliceFileName(const QString& name)
 
 } // namespace
 
-StartupRecovery::StartupRecovery(DatabaseManager& db, const RecordingFileManager& files, Logger& logger)
+StartupRecovery::StartupRecovery(DatabaseManager& db, const RecordingFileManager& files, Logger& logger,
+                                 LeftoverAudioFinisher finishLeftoverAudio)
     : m_db(db)
     , m_files(files)
     , m_logger(logger)
+    , m_finishLeftoverAudio(std::move(finishLeftoverAudio))
 {
 }
 
@@ -99,7 +100,7 @@ QList<Slice> StartupRecovery::adoptSliceFiles(const QList<Recording>& recordings
         const std::optional<QString> path = m_files.sliceFilePath(file.name);
         if (!path)
             continue;
-        const Result<double, QString> seconds = finishLeftoverAudioFile(*path);
+        const Result<double, QString> seconds = m_finishLeftoverAudio(*path);
         if (!seconds.ok()) {
             m_logger.warning(QStringLiteral("Consistency: slice file %1 of recording %2 left as it is: %3")
                                  .arg(file.name, recording.id, seconds.error()));

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "platform/AudioFileProbe.h"
 #include "store/DatabaseManager.h"
 #include "store/Recording.h"
 #include "store/Slice.h"
@@ -36,7 +37,8 @@ class RecordingFileManager;
 class StartupRecovery
 {
 public:
-    StartupRecovery(DatabaseManager& db, const RecordingFileManager& files, Logger& logger);
+    StartupRecovery(DatabaseManager& db, const RecordingFileManager& files, Logger& logger,
+                    LeftoverAudioFinisher finishLeftoverAudio);
 
     void run();
 
@@ -57,4 +59,5 @@ private:
     DatabaseManager& m_db;
     const RecordingFileManager& m_files;
     Logger& m_logger;
+    LeftoverAudioFinisher m_finishLeftoverAudio;
 };

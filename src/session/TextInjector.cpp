@@ -46,12 +46,6 @@ QString withoutControlCharacters(const QString& text)
 
 }
 
-TextInjector::TextInjector(Logger& logger, QObject* parent)
-    : TextInjector(logger, DesktopWindows::createDefault(), Accessibility::createDefault(),
-                   KeySynthesizer::createDefault(), TextInjectorTiming{}, parent)
-{
-}
-
 TextInjector::TextInjector(Logger& logger, std::unique_ptr<DesktopWindows> windows,
                            std::unique_ptr<Accessibility> accessibility,
                            std::unique_ptr<KeySynthesizer> keys, TextInjectorTiming timing,

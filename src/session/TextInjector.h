@@ -49,8 +49,6 @@ public:
     // Characters of a field's value shown in the context log line.
     static constexpr int kContextValueLimit = 200;
 
-    // On this build's desktop backends.
-    explicit TextInjector(Logger& logger, QObject* parent = nullptr);
     TextInjector(Logger& logger, std::unique_ptr<DesktopWindows> windows,
                  std::unique_ptr<Accessibility> accessibility,
                  std::unique_ptr<KeySynthesizer> keys, TextInjectorTiming timing = {},

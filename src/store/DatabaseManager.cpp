@@ -428,31 +428,13 @@ std::optional<GlossaryItem> DatabaseManager::parseGlossaryItem(const Row& row)
     return item;
 }
 
-QList<Recording> DatabaseManager::recordings(const QString& sql,
-                                             const QList<SQLiteBinding>& bindings) const
+template <typename T>
+QList<T> DatabaseManager::parsedRows(const QString& sql, const QList<SQLiteBinding>& bindings,
+                                    std::optional<T> (*parse)(const Row&)) const
 {
-    QList<Recording> result;
+    QList<T> result;
     for (const Row& row : query(sql, bindings))
-        if (auto recording = parseRecording(row))
-            result.append(*recording);
-    return result;
-}
-
-QList<Slice> DatabaseManager::slices(const QString& sql, const QList<SQLiteBinding>& bindings) const
-{
-    QList<Slice> result;
-    for (const Row& row : query(sql, bindings))
-        if (auto slice = parseSlice(row))
-            result.append(*slice);
-    return result;
-}
-
-QList<GlossaryItem> DatabaseManager::glossaryItems(const QString& sql,
-                                                   const QList<SQLiteBinding>& bindings) const
-{
-    QList<GlossaryItem> result;
-    for (const Row& row : query(sql, bindings))
-        if (auto item = parseGlossaryItem(row))
+        if (auto item = parse(row))
             result.append(*item);
     return result;
 }
@@ -504,15 +486,15 @@ QList<Recording> DatabaseManager::fetchRecordingsWithStatus(
     } else {
         sql += QStringLiteral(") AND deleted_at IS NULL;");
     }
-    return recordings(sql, bindings);
+    return parsedRows(sql, bindings, parseRecording);
 }
 
 QList<Recording> DatabaseManager::fetchAllRecordings(const std::optional<QString>& userId,
                                                      bool includingDeleted) const
 {
-    return recordings(listingSql(QStringLiteral("recordings"), userId.has_value(),
+    return parsedRows(listingSql(QStringLiteral("recordings"), userId.has_value(),
                                  includingDeleted, QStringLiteral("created_at DESC")),
-                      userId ? QList<SQLiteBinding>{*userId} : QList<SQLiteBinding>{});
+                      userId ? QList<SQLiteBinding>{*userId} : QList<SQLiteBinding>{}, parseRecording);
 }
 
 void DatabaseManager::softDeleteRecording(const QString& id)
@@ -545,7 +527,7 @@ QList<Slice> DatabaseManager::fetchSlices(const QString& recordingId, bool inclu
     if (!includingDeleted)
         sql += QStringLiteral("AND deleted_at IS NULL ");
     sql += QStringLiteral("ORDER BY slice_index;");
-    return slices(sql, {recordingId});
+    return parsedRows(sql, {recordingId}, parseSlice);
 }
 
 QList<DatabaseManager::SliceState> DatabaseManager::fetchSliceStatesOfLiveRecordings() const
@@ -596,9 +578,10 @@ void DatabaseManager::insertGlossaryItem(const GlossaryItem& g)
 QList<GlossaryItem> DatabaseManager::fetchAllGlossaryItems(const std::optional<QString>& userId,
                                                            bool includingDeleted) const
 {
-    return glossaryItems(listingSql(QStringLiteral("glossary"), userId.has_value(),
-                                    includingDeleted, QStringLiteral("created_at")),
-                         userId ? QList<SQLiteBinding>{*userId} : QList<SQLiteBinding>{});
+    return parsedRows(listingSql(QStringLiteral("glossary"), userId.has_value(),
+                                 includingDeleted, QStringLiteral("created_at")),
+                      userId ? QList<SQLiteBinding>{*userId} : QList<SQLiteBinding>{},
+                      parseGlossaryItem);
 }
 
 std::optional<QString> DatabaseManager::fetchGlossaryPrompt(const std::optional<QString>& userId) const
@@ -641,29 +624,29 @@ void DatabaseManager::upsertGlossaryItem(const GlossaryItem& g)
 
 QList<Recording> DatabaseManager::fetchDirtyRecordings(const QString& userId) const
 {
-    return recordings(QStringLiteral("SELECT * FROM recordings\n"
+    return parsedRows(QStringLiteral("SELECT * FROM recordings\n"
                                      "WHERE user_id = ?\n"
                                      "  AND (last_synced_at IS NULL OR updated_at > last_synced_at);"),
-                      {userId});
+                      {userId}, parseRecording);
 }
 
 QList<Slice> DatabaseManager::fetchDirtySlices(const QString& userId) const
 {
-    return slices(
+    return parsedRows(
         QStringLiteral("SELECT s.* FROM slices s\n"
                        "JOIN recordings r ON s.recording_id = r.id\n"
                        "WHERE r.user_id = ?\n"
                        "  AND (s.last_synced_at IS NULL OR s.updated_at > s.last_synced_at);"),
-        {userId});
+        {userId}, parseSlice);
 }
 
 QList<GlossaryItem> DatabaseManager::fetchDirtyGlossaryItems(const QString& userId) const
 {
-    return glossaryItems(
+    return parsedRows(
         QStringLiteral("SELECT * FROM glossary\n"
                        "WHERE user_id = ?\n"
                        "  AND (last_synced_at IS NULL OR updated_at > last_synced_at);"),
-        {userId});
+        {userId}, parseGlossaryItem);
 }
 
 void DatabaseManager::markRecordingsSynced(const QList<SyncedRow>& rows)

@@ -185,10 +185,11 @@ private:
     static std::optional<Slice> parseSlice(const Row& row);
     static std::optional<GlossaryItem> parseGlossaryItem(const Row& row);
 
-    QList<Recording> recordings(const QString& sql, const QList<SQLiteBinding>& bindings) const;
-    QList<Slice> slices(const QString& sql, const QList<SQLiteBinding>& bindings) const;
-    QList<GlossaryItem> glossaryItems(const QString& sql,
-                                      const QList<SQLiteBinding>& bindings) const;
+    // The rows of a query that `parse` can read, in order; the others are
+    // left out.
+    template <typename T>
+    QList<T> parsedRows(const QString& sql, const QList<SQLiteBinding>& bindings,
+                        std::optional<T> (*parse)(const Row&)) const;
 
     sqlite3* m_db = nullptr;
     QString m_dbPath;

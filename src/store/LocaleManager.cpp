@@ -24,12 +24,6 @@ LocaleManager::LocaleManager(Preferences& preferences, const QString& systemLoca
     loadTable();
 }
 
-LocaleManager& LocaleManager::shared()
-{
-    static LocaleManager* instance = new LocaleManager(Preferences::shared());  // never destroyed
-    return *instance;
-}
-
 QString LocaleManager::languageForSystemLocale(const QString& systemLocale)
 {
     // The language is the part before any region, script, encoding or modifier.

@@ -30,10 +30,6 @@ public:
                            const QString& tablesFolder = QString::fromLatin1(kBuiltInTables),
                            QObject* parent = nullptr);
 
-    // The process-wide manager on Preferences::shared(), created on first use
-    // (on the main thread) and kept for the life of the process.
-    static LocaleManager& shared();
-
     // "zh-Hans" for a Chinese system locale of any region or script, else "en".
     static QString languageForSystemLocale(const QString& systemLocale);
 
@@ -51,14 +47,6 @@ public:
     QString text(const QString& key, const First& first, const Rest&... rest) const
     {
         return text(key).arg(argumentText(first), argumentText(rest)...);
-    }
-
-    // The same look-ups on the shared manager.
-    static QString localized(const QString& key) { return shared().text(key); }
-    template <typename First, typename... Rest>
-    static QString localized(const QString& key, const First& first, const Rest&... rest)
-    {
-        return shared().text(key, first, rest...);
     }
 
 signals:

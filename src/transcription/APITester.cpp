@@ -77,8 +77,8 @@ APITester::TestResult APITester::TestResult::make(QString model, Status status, 
     return {QUuid::createUuid(), std::move(model), status, std::move(message), latency};
 }
 
-APITester::APITester(HttpTiming timing, QString testAudioPath, QObject* parent)
-    : QObject(parent), m_timing(timing), m_testAudioPath(std::move(testAudioPath))
+APITester::APITester(HttpClient& http, HttpTiming timing, QString testAudioPath, QObject* parent)
+    : QObject(parent), m_http(http), m_timing(timing), m_testAudioPath(std::move(testAudioPath))
 {
 }
 
@@ -104,7 +104,7 @@ void APITester::runAll(const QString& openAIKey, const QString& dashScopeKey,
 
     // Counted before any probe starts: one without its recording ends at once.
     m_outstanding = 3 + int(!dashScopeKey.isEmpty()) + int(!deepSeekKey.isEmpty());
-    const Probe probe{m_timing, m_testAudioPath, m_runCancel};
+    const Probe probe{&m_http, m_timing, m_testAudioPath, m_runCancel};
     const QString openAIChat = ServiceAddresses::openAIChatCompletions().toString();
     runProbe(openAIMini, testChat(openAIKey, kRowModels[openAIMini], openAIChat, probe), run);
     runProbe(openAI4o, testChat(openAIKey, kRowModels[openAI4o], openAIChat, probe), run);
@@ -158,7 +158,7 @@ QCoro::Task<APITester::TestResult> APITester::testChat(QString apiKey, QString m
                                  })
                        .toJson(QJsonDocument::Compact);
 
-    co_return co_await exchange(model, std::move(request), started, probe.cancel,
+    co_return co_await exchange(*probe.http, model, std::move(request), started, probe.cancel,
                                 [](const HttpAnswer& answer) -> Outcome {
                                     const auto json = answer.bodyJson();
                                     if (!json.ok())
@@ -189,7 +189,7 @@ QCoro::Task<APITester::TestResult> APITester::testWhisper(QString apiKey, Probe 
                                        form.contentType(), probe.timing);
     request.body = form.finished();
 
-    co_return co_await exchange(model, std::move(request), started, probe.cancel,
+    co_return co_await exchange(*probe.http, model, std::move(request), started, probe.cancel,
                                 [](const HttpAnswer& answer) -> Outcome {
                                     const std::optional<QString> text = answer.bodyText();
                                     return {Status::success,
@@ -212,7 +212,7 @@ QCoro::Task<APITester::TestResult> APITester::testDashScopeASR(QString apiKey, P
                        .toJson(QJsonDocument::Compact);
 
     co_return co_await exchange(
-        model, std::move(request), started, probe.cancel, [](const HttpAnswer& answer) -> Outcome {
+        *probe.http, model, std::move(request), started, probe.cancel, [](const HttpAnswer& answer) -> Outcome {
             const auto json = answer.bodyJson();
             if (!json.ok())
                 return {Status::failure, shownError(json.error().description())};
@@ -227,11 +227,12 @@ QCoro::Task<APITester::TestResult> APITester::testDashScopeASR(QString apiKey, P
         });
 }
 
-QCoro::Task<APITester::TestResult> APITester::exchange(QString model, HttpRequest request,
+QCoro::Task<APITester::TestResult> APITester::exchange(HttpClient& http, QString model,
+                                                       HttpRequest request,
                                                        QElapsedTimer started, CancelToken cancel,
                                                        AnswerReader readAnswer)
 {
-    const HttpResult result = co_await HttpClient::shared().send(std::move(request), cancel);
+    const HttpResult result = co_await http.send(std::move(request), cancel);
     const double latency = double(started.nsecsElapsed()) / 1e9;
     if (!result.ok())
         co_return TestResult::make(model, Status::failure, shownError(result.error().description()),

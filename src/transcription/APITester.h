@@ -14,6 +14,8 @@
 #include "platform/HttpRequest.h"
 #include "transcription/HttpTiming.h"
 
+class HttpClient;
+
 // The settings screen's service test: five probes sent at once (two OpenAI
 // chat models, the OpenAI transcription, DashScope recognition of the bundled
 // test recording, DeepSeek chat), one result row per probe. Main thread only.
@@ -41,8 +43,8 @@ public:
     // The test recording among the application's resources.
     static constexpr auto kTestAudioPath = ":/test_audio.m4a";
 
-    explicit APITester(HttpTiming timing = {}, QString testAudioPath = kTestAudioPath,
-                       QObject* parent = nullptr);
+    explicit APITester(HttpClient& http, HttpTiming timing = {},
+                       QString testAudioPath = kTestAudioPath, QObject* parent = nullptr);
     // Aborts the probes still under way.
     ~APITester() override;
 
@@ -59,9 +61,11 @@ signals:
     void isRunningChanged();
 
 private:
-    // What one probe needs; probes never touch the tester, which may go first.
+    // What one probe needs; probes never touch the tester, which may go first
+    // (the client is the app's and outlives it).
     struct Probe
     {
+        HttpClient* http;
         HttpTiming timing;
         QString testAudioPath;
         CancelToken cancel;
@@ -80,13 +84,14 @@ private:
     static QCoro::Task<TestResult> testDashScopeASR(QString apiKey, Probe probe);
     // Sends `request` and turns the answer into the row, with the failures
     // shared by every probe; `started` is when the probe began.
-    static QCoro::Task<TestResult> exchange(QString model, HttpRequest request,
+    static QCoro::Task<TestResult> exchange(HttpClient& http, QString model, HttpRequest request,
                                             QElapsedTimer started, CancelToken cancel,
                                             AnswerReader readAnswer);
 
     QCoro::Task<void> runProbe(int row, QCoro::Task<TestResult> probe, int run);
     void setRunning(bool running);
 
+    HttpClient& m_http;
     HttpTiming m_timing;
     QString m_testAudioPath;
     QList<TestResult> m_results;

@@ -20,9 +20,9 @@ QJsonArray contentWith(const QString& member, const QString& value)
 
 }  // namespace
 
-DashScopeASRService::DashScopeASRService(SettingReader apiKeyProvider, Logger* logger,
+DashScopeASRService::DashScopeASRService(HttpClient& http, SettingReader apiKeyProvider, Logger* logger,
                                          HttpTiming timing)
-    : m_apiKeyProvider(std::move(apiKeyProvider)), m_logger(logger), m_timing(timing)
+    : m_http(http), m_apiKeyProvider(std::move(apiKeyProvider)), m_logger(logger), m_timing(timing)
 {
 }
 
@@ -91,7 +91,7 @@ QCoro::Task<TranscriptionResult> DashScopeASRService::transcribe(QByteArray audi
                           .arg(QString::fromLatin1(kModel)));
     }
 
-    const HttpResult result = co_await HttpClient::shared().send(std::move(*request), cancel);
+    const HttpResult result = co_await m_http.send(std::move(*request), cancel);
     if (!result.ok())
         co_return TranscriptionError(result.error());
     const HttpAnswer& answer = result.value();

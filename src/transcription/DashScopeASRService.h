@@ -8,6 +8,7 @@
 #include "transcription/SettingReader.h"
 #include "transcription/TranscriptionProvider.h"
 
+class HttpClient;
 class Logger;
 
 // Recognition by DashScope: the slice travels inline in a JSON request as a
@@ -19,7 +20,8 @@ public:
     static constexpr auto kModel = "qwen3-asr-flash";
 
     // `logger` may be null: nothing is logged then.
-    DashScopeASRService(SettingReader apiKeyProvider, Logger* logger, HttpTiming timing = {});
+    DashScopeASRService(HttpClient& http, SettingReader apiKeyProvider, Logger* logger,
+                        HttpTiming timing = {});
 
     QString name() const override;
     // `language` is not sent.
@@ -36,6 +38,7 @@ public:
     static std::optional<QStringList> recognizedTexts(const QJsonDocument& answer);
 
 private:
+    HttpClient& m_http;
     SettingReader m_apiKeyProvider;
     Logger* m_logger;
     HttpTiming m_timing;

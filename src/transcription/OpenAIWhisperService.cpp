@@ -15,9 +15,9 @@ namespace {
 constexpr int kLoggedHeaderLength = 40;
 }
 
-OpenAIWhisperService::OpenAIWhisperService(SettingReader apiKeyProvider, Logger* logger,
+OpenAIWhisperService::OpenAIWhisperService(HttpClient& http, SettingReader apiKeyProvider, Logger* logger,
                                            HttpTiming timing)
-    : m_apiKeyProvider(std::move(apiKeyProvider)), m_logger(logger), m_timing(timing)
+    : m_http(http), m_apiKeyProvider(std::move(apiKeyProvider)), m_logger(logger), m_timing(timing)
 {
 }
 
@@ -54,7 +54,7 @@ QCoro::Task<TranscriptionResult> OpenAIWhisperService::transcribe(QByteArray aud
     request->body = multipartBody(form.boundary(), audioData, language, prompt);
     logRequest(*request, audioData.size());
 
-    const HttpResult result = co_await HttpClient::shared().send(std::move(*request), cancel);
+    const HttpResult result = co_await m_http.send(std::move(*request), cancel);
     if (!result.ok())
         co_return TranscriptionError(result.error());
     const HttpAnswer& answer = result.value();

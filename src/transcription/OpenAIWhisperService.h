@@ -5,6 +5,7 @@
 #include "transcription/SettingReader.h"
 #include "transcription/TranscriptionProvider.h"
 
+class HttpClient;
 class Logger;
 
 // Recognition by the OpenAI transcription API: the slice goes up as
@@ -16,7 +17,8 @@ public:
     static constexpr auto kModel = "gpt-4o-mini-transcribe";
 
     // `logger` may be null: nothing is logged then.
-    OpenAIWhisperService(SettingReader apiKeyProvider, Logger* logger, HttpTiming timing = {});
+    OpenAIWhisperService(HttpClient& http, SettingReader apiKeyProvider, Logger* logger,
+                         HttpTiming timing = {});
 
     QString name() const override;
     QCoro::Task<TranscriptionResult> transcribe(QByteArray audioData,
@@ -33,6 +35,7 @@ public:
 private:
     void logRequest(const HttpRequest& request, qsizetype audioSize) const;
 
+    HttpClient& m_http;
     SettingReader m_apiKeyProvider;
     Logger* m_logger;
     HttpTiming m_timing;

@@ -8,8 +8,8 @@
 #include "platform/HttpClient.h"
 #include "transcription/ServiceAddresses.h"
 
-PostProcessor::PostProcessor(Readers readers, Logger& logger, HttpTiming timing)
-    : m_readers(std::move(readers)), m_logger(logger), m_timing(timing)
+PostProcessor::PostProcessor(HttpClient& http, Readers readers, Logger& logger, HttpTiming timing)
+    : m_http(http), m_readers(std::move(readers)), m_logger(logger), m_timing(timing)
 {
 }
 
@@ -82,7 +82,7 @@ QCoro::Task<PostProcessorResult> PostProcessor::process(QString rawText, CancelT
 
     // Kept apart from `this` across the wait.
     Logger& logger = m_logger;
-    const HttpResult result = co_await HttpClient::shared().send(std::move(request), cancel);
+    const HttpResult result = co_await m_http.send(std::move(request), cancel);
     if (!result.ok())
         co_return PostProcessorError(result.error());
     const HttpAnswer& answer = result.value();

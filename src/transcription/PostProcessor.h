@@ -11,6 +11,7 @@
 #include "transcription/PostProcessorError.h"
 #include "transcription/SettingReader.h"
 
+class HttpClient;
 class Logger;
 
 // Polishes a joined transcript with a chat-completion model: the polishing
@@ -32,7 +33,7 @@ public:
 
     static constexpr auto kDeepSeekModel = "deepseek-chat";
 
-    PostProcessor(Readers readers, Logger& logger, HttpTiming timing = {});
+    PostProcessor(HttpClient& http, Readers readers, Logger& logger, HttpTiming timing = {});
 
     // The polished text, trimmed. A text that is empty after trimming is not
     // sent: a model asked to polish nothing answers with text of its own.
@@ -56,6 +57,7 @@ private:
     };
     Endpoint resolveEndpoint(const QString& model) const;
 
+    HttpClient& m_http;
     Readers m_readers;
     Logger& m_logger;
     HttpTiming m_timing;

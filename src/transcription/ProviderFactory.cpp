@@ -8,16 +8,16 @@ namespace {
 constexpr auto kDashScopeAsrModel = "qwen3-asr";
 }
 
-ProviderFactory makeProviderFactory(const Preferences& preferences, Logger* logger,
+ProviderFactory makeProviderFactory(HttpClient& http, const Preferences& preferences, Logger* logger,
                                     HttpTiming timing)
 {
     const Preferences* prefs = &preferences;
-    return [prefs, logger, timing]() -> std::unique_ptr<TranscriptionProvider> {
+    return [&http, prefs, logger, timing]() -> std::unique_ptr<TranscriptionProvider> {
         if (prefs->asrModel() == QLatin1String(kDashScopeAsrModel)) {
             return std::make_unique<DashScopeASRService>(
-                [prefs] { return prefs->dashScopeApiKey(); }, logger, timing);
+                http, [prefs] { return prefs->dashScopeApiKey(); }, logger, timing);
         }
-        return std::make_unique<OpenAIWhisperService>([prefs] { return prefs->apiKey(); }, logger,
+        return std::make_unique<OpenAIWhisperService>(http, [prefs] { return prefs->apiKey(); }, logger,
                                                       timing);
     };
 }

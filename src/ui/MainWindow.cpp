@@ -18,13 +18,13 @@ MainWindow::MainWindow(SessionManager& session, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_state);
     connect(&session, &SessionManager::stateChanged, this, &MainWindow::refresh);
-    connect(&LocaleManager::shared(), &LocaleManager::languageChanged, this, &MainWindow::refresh);
+    connect(&session.locale(), &LocaleManager::languageChanged, this, &MainWindow::refresh);
     refresh();
 }
 
 void MainWindow::refresh()
 {
     m_state->setText(m_session.state() == SessionState::idle
-                         ? LocaleManager::localized("float.ready")
+                         ? m_session.locale().text("float.ready")
                          : toText(m_session.state()));
 }

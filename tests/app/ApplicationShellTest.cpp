@@ -5,6 +5,7 @@
 
 #include "app/ApplicationShell.h"
 #include "platform/Preferences.h"
+#include "platform/HttpClient.h"
 #include "platform/Updater.h"
 #include "session/FloatingPanelController.h"
 #include "session/SessionManager.h"
@@ -31,7 +32,7 @@ class ApplicationShellTest : public testing::Test
 protected:
     ApplicationShellTest()
     {
-        LocaleManager::shared().setLanguage(LocaleManager::kEnglish);
+        locale.setLanguage(LocaleManager::kEnglish);
         SessionPlatform platform;
         platform.audioCapture = [] { return std::make_unique<ToneCapture>(); };
         platform.audioFileWriter = MemoryAudioFileWriter::factory(writes);
@@ -51,7 +52,7 @@ protected:
         };
         platform.startupTiming = {.panelStep = 1ms, .permissionStep = 2ms};
         platform.orchestratorTiming = {.retryWaitUnit = 1ms, .pollInterval = 5ms};
-        session = std::make_unique<SessionManager>(prefs, std::move(platform));
+        session = std::make_unique<SessionManager>(prefs, locale, http, std::move(platform));
         shell = std::make_unique<ApplicationShell>(*session, updater, alerts);
         waitUntil([&] { return session->floatingPanel() && session->permissionManager().accessibilityGranted(); });
     }
@@ -67,10 +68,12 @@ protected:
 
     TempHome home;
     Preferences prefs{home.configHome() + "/Talvex/Talvex.conf"};
+    LocaleManager locale{prefs};
+    HttpClient http;
     std::shared_ptr<MemoryAudioFileWriter::Log> writes = std::make_shared<MemoryAudioFileWriter::Log>();
     FakeHotkeyBackend* hotkey = nullptr;
     FakeAlertPresenter alerts;
-    Updater updater{[](const QString& key) { return key; }};
+    Updater updater{http, [](const QString& key) { return key; }};
     std::unique_ptr<SessionManager> session;
     std::unique_ptr<ApplicationShell> shell;
 };

@@ -177,7 +177,7 @@ TEST(FfmpegAudioFileWriter, ReleasingAnOpenWriterLeavesAFinishedFile)
     const QString path = dir.filePath("slice.m4a");
     const AudioFormat format{48000, 2, AudioSampleFormat::float32};
     {
-        std::unique_ptr<AudioFileWriter> writer = AudioFileWriter::createDefault();
+        std::unique_ptr<AudioFileWriter> writer = std::make_unique<FfmpegAudioFileWriter>();
         ASSERT_TRUE(writer->open(path, format)) << writer->errorString().toStdString();
         appendTone(*writer, format, framesFor(format, 2.0));
     }
@@ -193,11 +193,11 @@ TEST(FfmpegAudioFileWriter, SliceFileIsTheUsersAloneFromItsFirstByte)
     QTemporaryDir dir;
     const QString path = dir.filePath("slice.m4a");
     const AudioFormat format{16000, 1, AudioSampleFormat::int16};
-    std::unique_ptr<AudioFileWriter> writer = AudioFileWriter::createDefault();
-    ASSERT_TRUE(writer->open(path, format)) << writer->errorString().toStdString();
+    FfmpegAudioFileWriter writer;
+    ASSERT_TRUE(writer.open(path, format)) << writer.errorString().toStdString();
     EXPECT_EQ(permissionBits(path), 0600) << "while recording";
-    appendTone(*writer, format, framesFor(format, 1.0));
-    ASSERT_TRUE(writer->close()) << writer->errorString().toStdString();
+    appendTone(writer, format, framesFor(format, 1.0));
+    ASSERT_TRUE(writer.close()) << writer.errorString().toStdString();
     expectPlainM4a(path);
     EXPECT_EQ(permissionBits(path), 0600) << "after the rewrite";
 }

@@ -19,6 +19,7 @@
 #include "platform/Preferences.h"
 #include "platform/x11/X11Connection.h"
 #include "platform/x11/X11Window.h"
+#include "platform/x11/X11WindowHints.h"
 #include "session/FloatingPanelController.h"
 #include "session/FloatingPanelPlaceholder.h"
 #include "store/LocaleManager.h"
@@ -87,7 +88,7 @@ protected:
         x = X11Connection::fromQt();
         ASSERT_TRUE(x) << "needs an X display";
         controller = std::make_unique<FloatingPanelController>(
-            std::make_unique<FloatingPanelPlaceholder>(locale), prefs);
+            std::make_unique<FloatingPanelPlaceholder>(locale), prefs, x11WindowHints());
     }
 
     QWidget& panel() { return *controller->panel(); }
@@ -260,7 +261,7 @@ TEST_F(FloatingPanelDesktopTest, DraggingThePanelMovesItAndStoresWhereItWent)
 
     // The next launch puts it there.
     controller = std::make_unique<FloatingPanelController>(
-        std::make_unique<FloatingPanelPlaceholder>(locale), prefs);
+        std::make_unique<FloatingPanelPlaceholder>(locale), prefs, x11WindowHints());
     ASSERT_TRUE(showPanel());
     EXPECT_TRUE(waitUntil([&] { return serverPosition() == end; }));
 }
@@ -280,7 +281,7 @@ TEST_F(FloatingPanelDesktopTest, ANewWidthKeepsThePanelWhereItIs)
     }
     LocaleManager languages(prefs, QStringLiteral("en"), dir.filePath("tables"));
     controller = std::make_unique<FloatingPanelController>(
-        std::make_unique<FloatingPanelPlaceholder>(languages), prefs);
+        std::make_unique<FloatingPanelPlaceholder>(languages), prefs, x11WindowHints());
     ASSERT_TRUE(showPanel());
     spinFor(100);   // until the window manager is done with it
     const QPoint placed = serverPosition();

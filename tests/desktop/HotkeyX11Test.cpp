@@ -281,7 +281,7 @@ TEST(HotkeyManagerOnX11, TheStoredShortcutRunsItsHandlerOncePerPress)
     OtherClient other;
     ASSERT_TRUE(other.isConnected());
     LogCapture log;
-    HotkeyManager manager(log.logger);
+    HotkeyManager manager(log.logger, std::make_unique<X11HotkeyBackend>());
     int presses = 0;
 
     EXPECT_EQ(manager.registerHotkey("\u2318 \u21e7 E", [&] { ++presses; }), std::nullopt);
@@ -295,7 +295,7 @@ TEST(HotkeyManagerOnX11, TheStoredShortcutRunsItsHandlerOncePerPress)
 TEST(HotkeyManagerOnX11, ACombinationTheWindowManagerHoldsIsReportedAsInUse)
 {
     LogCapture log;
-    HotkeyManager manager(log.logger);
+    HotkeyManager manager(log.logger, std::make_unique<X11HotkeyBackend>());
 
     // openbox binds Super+E.
     EXPECT_EQ(manager.registerHotkey("\u2318 E", [] {}),

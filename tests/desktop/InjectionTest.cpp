@@ -65,7 +65,8 @@ protected:
     TempHome home;
     Logger logger{home.path()};
     X11DesktopWindows windows;
-    TextInjector injector{logger};
+    TextInjector injector{logger, std::make_unique<X11DesktopWindows>(),
+                          std::make_unique<AtspiAccessibility>(), std::make_unique<X11KeySynthesizer>()};
 };
 
 PasteTargetProcess::Options accessibleWithText(const QString& text)

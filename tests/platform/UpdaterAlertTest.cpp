@@ -1,6 +1,7 @@
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
+#include "platform/HttpClient.h"
 #include "platform/Preferences.h"
 #include "platform/Updater.h"
 #include "store/LocaleManager.h"
@@ -34,12 +35,13 @@ protected:
     Updater updaterIn(const char* language)
     {
         locale.setLanguage(language);
-        return Updater([this](const QString& key) { return locale.text(key); });
+        return Updater(http, [this](const QString& key) { return locale.text(key); });
     }
 
     TempHome home;
     Preferences prefs{home.configHome() + "/test.conf"};
     LocaleManager locale{prefs, "en"};
+    HttpClient http;
 };
 
 }  // namespace

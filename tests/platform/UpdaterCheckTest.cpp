@@ -4,6 +4,7 @@
 #include <QTcpServer>
 #include <gtest/gtest.h>
 
+#include "platform/HttpClient.h"
 #include "platform/Updater.h"
 #include "support/HttpFake.h"
 #include "support/QStringPrinter.h"
@@ -51,7 +52,8 @@ protected:
 
     UpdateCheckResult check(UpdaterTiming timing = {})
     {
-        Updater updater([](const QString& key) { return key; }, timing);
+        HttpClient http;
+        Updater updater(http, [](const QString& key) { return key; }, timing);
         const std::optional<UpdateCheckResult> result = runTask(updater.check());
         if (!result)
             ADD_FAILURE() << "the check did not finish";

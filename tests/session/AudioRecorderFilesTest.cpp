@@ -16,7 +16,7 @@ class AudioRecorderFilesTest : public AudioRecorderFixture
 protected:
     void SetUp() override
     {
-        writers = AudioFileWriter::createDefault;
+        writers = [] { return std::make_unique<FfmpegAudioFileWriter>(); };
         tone.speed = 8.0;   // seconds of audio per slice without the wait
     }
 

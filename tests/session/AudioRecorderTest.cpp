@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 
 #include "AudioRecorderFixture.h"
+#include "platform/ffmpeg/FfmpegAudioFileWriter.h"
 
 using testing::ElementsAre;
 using testing::IsEmpty;
@@ -306,6 +307,7 @@ TEST_F(AudioRecorderTest, AFailedStartLeavesNoFileNoRowAndNoRunningClock)
 {
     MemoryAudioFileWriter::Failures unwritable;
     unwritable.openError = "Permission denied";
+    const AudioFileWriterFactory ffmpeg = [] { return std::make_unique<FfmpegAudioFileWriter>(); };
     const struct
     {
         const char* name;
@@ -314,9 +316,9 @@ TEST_F(AudioRecorderTest, AFailedStartLeavesNoFileNoRowAndNoRunningClock)
         AudioFileWriterFactory writers;
         QString expected;
     } cases[] = {
-        {"no input device", AudioFormat{}, {}, AudioFileWriter::createDefault, "No audio input device"},
+        {"no input device", AudioFormat{}, {}, ffmpeg, "No audio input device"},
         // The slice file is already open when the input refuses to start.
-        {"input cannot start", tone.format, "Device or resource busy", AudioFileWriter::createDefault,
+        {"input cannot start", tone.format, "Device or resource busy", ffmpeg,
          "Device or resource busy"},
         {"slice file cannot be opened", tone.format, {}, MemoryAudioFileWriter::factory(written, unwritable),
          "Permission denied"},
@@ -354,7 +356,7 @@ TEST_F(AudioRecorderTest, AFailedStartLeavesNoFileNoRowAndNoRunningClock)
 
 TEST_F(AudioRecorderTest, AFailedResumeKeepsTheRecordingPausedAndLeavesNoFile)
 {
-    writers = AudioFileWriter::createDefault;
+    writers = [] { return std::make_unique<FfmpegAudioFileWriter>(); };
     ASSERT_EQ(start(), std::nullopt);
     ASSERT_TRUE(waitForElapsed(0.2));
     rec().pause();

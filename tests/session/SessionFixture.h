@@ -12,9 +12,13 @@
 #include <functional>
 #include <memory>
 
+#include "platform/HttpClient.h"
 #include "platform/Preferences.h"
+#include "platform/ffmpeg/FfmpegAudioFileProbe.h"
+#include "platform/ffmpeg/FfmpegAudioFileWriter.h"
 #include "session/SessionManager.h"
 #include "store/DatabaseManager.h"
+#include "store/LocaleManager.h"
 #include "store/Logger.h"
 #include "store/RecordingFileManager.h"
 #include "store/TimeText.h"
@@ -27,6 +31,7 @@
 #include "support/FakePermissionProvider.h"
 #include "support/FakeServices.h"
 #include "support/QStringPrinter.h"
+#include "support/RecordPrinter.h"
 #include "support/TempHome.h"
 #include "support/ToneCapture.h"
 
@@ -63,31 +68,6 @@ inline HttpFake::Answer silent()
 inline QString text(const std::optional<QString>& value)
 {
     return value ? "'" + *value + "'" : QStringLiteral("none");
-}
-
-// Every field of a row in one line, so that a mismatch shows which one differs.
-inline std::string describe(const std::optional<Recording>& r)
-{
-    if (!r)
-        return "no recording";
-    return QStringList{r->id, r->userId, toText(r->status), QString::number(r->sliceCount),
-                       r->duration ? QString::number(*r->duration) : "none", text(r->rawText),
-                       text(r->cleanedText), text(r->provider), text(r->deviceId), text(r->error),
-                       r->deletedAt ? TimeText::format(*r->deletedAt) : "none",
-                       TimeText::format(r->updatedAt)}
-        .join(" | ")
-        .toStdString();
-}
-
-inline std::string describe(const std::optional<Slice>& s)
-{
-    if (!s)
-        return "no slice";
-    return QStringList{s->id, QString::number(s->sliceIndex), s->filename, toText(s->status),
-                       text(s->rawText), text(s->provider), text(s->error),
-                       TimeText::format(s->updatedAt)}
-        .join(" | ")
-        .toStdString();
 }
 
 }  // namespace sessiontest
@@ -136,7 +116,7 @@ protected:
 
     SessionManager& build(SessionPlatform platform)
     {
-        session = std::make_unique<SessionManager>(prefs, std::move(platform));
+        session = std::make_unique<SessionManager>(prefs, locale, http, std::move(platform));
         return *session;
     }
 
@@ -269,6 +249,8 @@ protected:
     TempHome home;
     FakeServices services;
     Preferences prefs{home.configHome() + "/Talvex/Talvex.conf"};
+    LocaleManager locale{prefs};
+    HttpClient http;
 
 private:
     SessionPlatform withTimings()
@@ -277,6 +259,7 @@ private:
         platform.audioCapture = [this] { return std::make_unique<ToneCapture>(tone); };
         platform.audioFileWriter = writers;
         platform.floatingPanel = floatingPanel;
+        platform.leftoverAudio = finishLeftoverAudioFile;
         platform.injectorTiming = {.activationWait = 0ms, .readBackWait = 0ms,
                                    .clipboardRestoreDelay = 50ms};
         platform.permissionTiming = {.pollInterval = 100ms};
@@ -305,7 +288,7 @@ protected:
     std::shared_ptr<FakeField> field;   // Editor's focused field
 
     ToneCapture::Options tone{.speed = 1.0};   // what each new capture plays
-    AudioFileWriterFactory writers = [] { return AudioFileWriter::createDefault(); };
+    AudioFileWriterFactory writers = [] { return std::make_unique<FfmpegAudioFileWriter>(); };
     StartupTiming startupTiming{.panelStep = 10ms, .permissionStep = 20ms};
     std::function<std::unique_ptr<FloatingPanelController>(SessionManager&)> floatingPanel;
 

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <gtest/gtest.h>
 
+#include "platform/ffmpeg/FfmpegAudioFileWriter.h"
 #include "SessionFixture.h"
 #include "support/MemoryAudioFileWriter.h"
 
@@ -81,7 +82,7 @@ TEST_F(SessionManagerRecordingTest, FailedResumeStaysPausedWithTheError)
     auto opened = std::make_shared<int>(0);
     writers = [opened]() -> std::unique_ptr<AudioFileWriter> {
         if ((*opened)++ == 0)
-            return AudioFileWriter::createDefault();
+            return std::make_unique<FfmpegAudioFileWriter>();
         return std::make_unique<MemoryAudioFileWriter>(
             std::make_shared<MemoryAudioFileWriter::Log>(),
             MemoryAudioFileWriter::Failures{.openError = "Disk full"});

@@ -45,12 +45,12 @@ TEST_P(SessionManagerPermission, ShowsOneAlertAndRecordsNothing)
     ASSERT_EQ(alerts.shown.size(), 1);
     const Alert& alert = alerts.shown.first();
     // Looked up: the English table has a text for every key.
-    EXPECT_EQ(alert.title, LocaleManager::localized(c.titleKey));
+    EXPECT_EQ(alert.title, locale.text(c.titleKey));
     EXPECT_NE(alert.title, c.titleKey);
-    EXPECT_EQ(alert.message, LocaleManager::localized(c.messageKey));
+    EXPECT_EQ(alert.message, locale.text(c.messageKey));
     EXPECT_NE(alert.message, c.messageKey);
-    EXPECT_EQ(alert.buttons, (QStringList{LocaleManager::localized("alert.openSettings"),
-                                          LocaleManager::localized("accounts.cancel")}));
+    EXPECT_EQ(alert.buttons, (QStringList{locale.text("alert.openSettings"),
+                                          locale.text("accounts.cancel")}));
     EXPECT_NE(alert.buttons.first(), "alert.openSettings");
     EXPECT_EQ(permissions.microphoneSettingsOpened(), c.microphoneSettingsOpened);
     EXPECT_EQ(permissions.accessibilitySettingsOpened(), c.accessibilitySettingsOpened);

@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <gmock/gmock.h>
 
+#include "platform/atspi/AtspiAccessibility.h"
 #include "platform/x11/X11DesktopWindows.h"
 #include "platform/x11/X11KeySynthesizer.h"
 #include "session/TextInjector.h"
@@ -33,7 +34,8 @@ TEST(TextInjectorOffscreen, InjectorOnTheDefaultBackendsReportsTheTextNotInserte
 {
     TempHome home;
     Logger logger(home.path());
-    TextInjector injector(logger);
+    TextInjector injector(logger, std::make_unique<X11DesktopWindows>(),
+                          std::make_unique<AtspiAccessibility>(), std::make_unique<X11KeySynthesizer>());
     QGuiApplication::clipboard()->setText("the user's");
 
     injector.captureTarget();

@@ -21,7 +21,7 @@ TEST(X11HotkeyBackendOffscreen, RegistrationFailsWithTheNoDisplayStatus)
 TEST(X11HotkeyBackendOffscreen, TheManagerReportsTheFailedRegistration)
 {
     LogCapture log;
-    HotkeyManager manager(log.logger);
+    HotkeyManager manager(log.logger, std::make_unique<X11HotkeyBackend>());
     EXPECT_EQ(manager.registerHotkey("\u2318 \u21e7 E", [] {}),
               "Failed to register hotkey '\u2318 \u21e7 E'. It may be in use by another application.");
     EXPECT_THAT(log.lines(), testing::ElementsAre("ERROR HotkeyManager: failed to register hotkey '\u2318 \u21e7 E', "

@@ -2,7 +2,7 @@
 
 // Shared pieces of the store tests: a fresh folder per test, a second raw
 // SQLite connection for planting rows the store's API cannot write, captured
-// standard output, and record builders and printers.
+// standard output, and record builders.
 #include <QDateTime>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -15,6 +15,7 @@
 
 #include "store/DatabaseManager.h"
 #include "store/TimeText.h"
+#include "support/RecordPrinter.h"
 
 inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
 inline void PrintTo(const QDateTime& time, std::ostream* os)
@@ -38,34 +39,6 @@ inline QString text(const std::optional<QDateTime>& value)
 inline QString text(const std::optional<double>& value)
 {
     return value ? QString::number(*value, 'g', 17) : "none";
-}
-
-// Every field in one line, so that a mismatch shows which field differs.
-inline std::string describe(const Recording& r)
-{
-    return QStringList{r.id, r.userId, TimeText::format(r.createdAt), text(r.duration),
-                       toText(r.status), QString::number(r.sliceCount), text(r.rawText),
-                       text(r.cleanedText), text(r.provider), text(r.deviceId), text(r.error),
-                       text(r.deletedAt), TimeText::format(r.updatedAt)}
-        .join(" | ").toStdString();
-}
-inline std::string describe(const Slice& s)
-{
-    return QStringList{s.id, s.userId, s.recordingId, QString::number(s.sliceIndex), s.filename,
-                       toText(s.status), text(s.rawText), text(s.duration), text(s.provider),
-                       text(s.error), text(s.deletedAt), TimeText::format(s.updatedAt)}
-        .join(" | ").toStdString();
-}
-inline std::string describe(const GlossaryItem& g)
-{
-    return QStringList{g.id, g.userId, g.content, text(g.deletedAt), TimeText::format(g.createdAt),
-                       TimeText::format(g.updatedAt)}
-        .join(" | ").toStdString();
-}
-template <typename Record>
-std::string describe(const std::optional<Record>& record)
-{
-    return record ? describe(*record) : std::string("no record");
 }
 
 // Stored times have millisecond resolution, and a row stamped in the same

@@ -182,17 +182,15 @@ TEST_F(LocaleManagerTest, WithoutAnyTableEveryTextIsItsKey)
     EXPECT_EQ(locale.text("menu.quit"), "menu.quit");
 }
 
-TEST(LocaleManagerShared, OneInstanceOnTheSharedPreferences)
+TEST_F(LocaleManagerTest, TheBuiltInTablesFollowALanguageChange)
 {
-    LocaleManager& locale = LocaleManager::shared();
-    EXPECT_EQ(&locale, &LocaleManager::shared());
-    EXPECT_EQ(Preferences::shared().appLanguage(), locale.language());
+    LocaleManager locale(prefs(), "en");
+    EXPECT_EQ(prefs().appLanguage(), locale.language());
 
     locale.setLanguage("zh-Hans");
-    EXPECT_EQ(Preferences::shared().appLanguage(), QString("zh-Hans"));
-    EXPECT_EQ(LocaleManager::localized("tab.glossary"),
-              shippedTable("zh-Hans").value("tab.glossary").toString());
-    EXPECT_EQ(LocaleManager::localized("accounts.slicesFailed", 3),
+    EXPECT_EQ(prefs().appLanguage(), QString("zh-Hans"));
+    EXPECT_EQ(locale.text("tab.glossary"), shippedTable("zh-Hans").value("tab.glossary").toString());
+    EXPECT_EQ(locale.text("accounts.slicesFailed", 3),
               shippedTable("zh-Hans").value("accounts.slicesFailed").toString().arg(3));
 }
 

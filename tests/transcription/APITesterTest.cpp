@@ -95,7 +95,7 @@ protected:
 
     std::function<HttpFake::Answer(int row)> answerFor = defaultAnswer;
     // Ample for an answer on loopback, also on a busy machine.
-    APITester tester{{.serviceTestTimeout = 3s}};
+    APITester tester{http, {.serviceTestTimeout = 3s}};
 };
 
 }  // namespace
@@ -225,7 +225,7 @@ TEST_F(APITesterTest, BodyThatIsNotJsonFailsWithTheParseError)
 
 TEST_F(APITesterTest, RowsChangeInTheOrderTheProbesFinish)
 {
-    APITester slowTester{{.serviceRequestTimeout = 5s, .serviceTestTimeout = 5s}};
+    APITester slowTester{http, {.serviceRequestTimeout = 5s, .serviceTestTimeout = 5s}};
     const std::chrono::milliseconds delays[] = {520ms, 130ms, 340ms, 20ms, 230ms};
     answerFor = [&](int row) {
         HttpFake::Answer a = defaultAnswer(row);
@@ -269,7 +269,7 @@ TEST_F(APITesterTest, ProbeThatGetsNoAnswerTimesOut)
         a.silent = row < 3;
         return a;
     };
-    APITester quick{timing};   // the fixture's probe time-out: 200 ms
+    APITester quick{http, timing};   // the fixture's probe time-out: 200 ms
     runToEnd(quick);
 
     for (int row = 0; row < 3; ++row) {
@@ -284,7 +284,7 @@ TEST_F(APITesterTest, ProbeThatGetsNoAnswerTimesOut)
 
 TEST_F(APITesterTest, WithoutTheTestRecordingTheAudioProbesFailUnsent)
 {
-    APITester withoutAudio{{.serviceTestTimeout = 3s}, ":/no_such_audio.m4a"};
+    APITester withoutAudio{http, {.serviceTestTimeout = 3s}, ":/no_such_audio.m4a"};
     struct Case
     {
         const char* name;

@@ -31,7 +31,7 @@ protected:
     }
 
     QString key = "sk-dash-0123456789";
-    DashScopeASRService service{[this] { return key; }, &logger, timing};
+    DashScopeASRService service{http, [this] { return key; }, &logger, timing};
 };
 
 QJsonObject message(const char* role, const char* member, const QString& value)

@@ -24,7 +24,8 @@ HttpRequest requestTo(const QUrl& base, std::chrono::milliseconds timeout = 5s)
 
 std::optional<HttpResult> send(const HttpRequest& request, CancelToken cancel = {})
 {
-    return runTask(HttpClient::shared().send(request, cancel));
+    HttpClient client;
+    return runTask(client.send(request, cancel));
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ protected:
     }
 
     QString key = kKey;
-    OpenAIWhisperService service{[this] { return key; }, &logger, timing};
+    OpenAIWhisperService service{http, [this] { return key; }, &logger, timing};
 };
 
 QByteArray textPart(const QByteArray& boundary, const QByteArray& name, const QByteArray& value)

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "support/QStringPrinter.h"
+#include "support/RecordPrinter.h"
 #include "ServiceFixture.h"
 #include "platform/Preferences.h"
 #include "store/DatabaseManager.h"
@@ -27,34 +28,6 @@ inline QByteArray chatAnswer(const QString& content)
 {
     return R"({"choices":[{"message":{"role":"assistant","content":")" + content.toUtf8()
         + R"("}}]})";
-}
-
-// Every field of a row in one line, so that a mismatch shows which one differs.
-inline std::string describe(const std::optional<Recording>& r)
-{
-    if (!r)
-        return "no recording";
-    auto text = [](const std::optional<QString>& v) { return v ? "'" + *v + "'" : QString("none"); };
-    return QStringList{r->id, toText(r->status), QString::number(r->sliceCount),
-                       r->duration ? QString::number(*r->duration) : "none", text(r->rawText),
-                       text(r->cleanedText), text(r->provider), text(r->error),
-                       r->deletedAt ? TimeText::format(*r->deletedAt) : "none",
-                       TimeText::format(r->updatedAt)}
-        .join(" | ")
-        .toStdString();
-}
-inline std::string describe(const std::optional<Slice>& s)
-{
-    if (!s)
-        return "no slice";
-    auto text = [](const std::optional<QString>& v) { return v ? "'" + *v + "'" : QString("none"); };
-    return QStringList{s->id, QString::number(s->sliceIndex), s->filename, toText(s->status),
-                       text(s->rawText), s->duration ? QString::number(*s->duration) : "none",
-                       text(s->provider), text(s->error),
-                       s->deletedAt ? TimeText::format(*s->deletedAt) : "none",
-                       TimeText::format(s->updatedAt)}
-        .join(" | ")
-        .toStdString();
 }
 
 // An old time, so that a fresh stamp is always later.
@@ -167,7 +140,7 @@ protected:
     void rebuild(OrchestratorTiming waits)
     {
         orchestrator = std::make_unique<TranscriptionOrchestrator>(
-            makeProviderFactory(prefs, &logger, recognitionTiming), postProcessor, db, files, logger, waits);
+            makeProviderFactory(http, prefs, &logger, recognitionTiming), postProcessor, db, files, logger, waits);
     }
 
     std::optional<Recording> finalize(const Recording& recording, CancelToken cancel = {},
@@ -202,7 +175,7 @@ protected:
     HttpTiming recognitionTiming{.serviceRequestTimeout = 3s};
     // A long time-out: a polishing request that ends early was aborted.
     HttpTiming polishTiming{.serviceRequestTimeout = 20s};
-    PostProcessor postProcessor{{.apiKeyProvider = [this] { return prefs.apiKey(); },
+    PostProcessor postProcessor{http, {.apiKeyProvider = [this] { return prefs.apiKey(); },
                                  .deepSeekApiKeyProvider = [this] { return prefs.deepSeekApiKey(); },
                                  .modelProvider = [this] { return prefs.postProcessModel(); },
                                  .systemPromptProvider = [] { return QString("Polish."); },
@@ -211,7 +184,7 @@ protected:
                                 logger, polishTiming};
     OrchestratorTiming orchestratorTiming{.retryWaitUnit = 10ms, .pollInterval = 10ms};
     std::unique_ptr<TranscriptionOrchestrator> orchestrator =
-        std::make_unique<TranscriptionOrchestrator>(makeProviderFactory(prefs, &logger, recognitionTiming),
+        std::make_unique<TranscriptionOrchestrator>(makeProviderFactory(http, prefs, &logger, recognitionTiming),
                                                     postProcessor, db, files, logger,
                                                     orchestratorTiming);
 };

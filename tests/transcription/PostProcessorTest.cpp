@@ -30,7 +30,7 @@ protected:
     QString model = "gpt-4o-mini";
     QString prompt = "Polish this.";
     QString glossary;
-    PostProcessor postProcessor{{.apiKeyProvider = [this] { return openAIKey; },
+    PostProcessor postProcessor{http, {.apiKeyProvider = [this] { return openAIKey; },
                                  .deepSeekApiKeyProvider = [this] { return deepSeekKey; },
                                  .modelProvider = [this] { return model; },
                                  .systemPromptProvider = [this] { return prompt; },

@@ -24,7 +24,7 @@ protected:
 
     QTemporaryDir configDir;
     Preferences prefs{configDir.path() + "/Talvex.conf"};
-    ProviderFactory factory = makeProviderFactory(prefs, &logger, timing);
+    ProviderFactory factory = makeProviderFactory(http, prefs, &logger, timing);
 };
 
 }  // namespace

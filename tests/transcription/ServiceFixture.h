@@ -9,6 +9,7 @@
 
 #include "store/Logger.h"
 #include "platform/CancelToken.h"
+#include "platform/HttpClient.h"
 #include "support/FakeServices.h"
 #include "support/RunTask.h"
 #include "transcription/HttpTiming.h"
@@ -16,7 +17,8 @@
 using namespace std::chrono_literals;
 
 // Three fake cloud services on loopback, the base-address variables pointing
-// at them, a logger in a temporary folder and shrunken time-outs.
+// at them, a logger in a temporary folder, the client the services send
+// through and shrunken time-outs.
 class ServiceFixture : public ::testing::Test
 {
 protected:
@@ -51,6 +53,7 @@ protected:
     HttpFake elsewhere;
     QTemporaryDir logsDir;
     Logger logger{logsDir.path()};
+    HttpClient http;
     HttpTiming timing{.serviceRequestTimeout = 300ms, .serviceTestTimeout = 200ms};
 };
 

@@ -9,11 +9,6 @@
 
 #include <QCoreApplication>
 
-std::unique_ptr<Accessibility> Accessibility::createDefault()
-{
-    return std::make_unique<AtspiAccessibility>();
-}
-
 // Everything in here runs on the accessibility thread.
 namespace {
 

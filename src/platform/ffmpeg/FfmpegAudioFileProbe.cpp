@@ -1,4 +1,4 @@
-#include "platform/AudioFileProbe.h"
+#include "platform/ffmpeg/FfmpegAudioFileProbe.h"
 
 #include <memory>
 

@@ -141,11 +141,6 @@ struct FfmpegAudioFileWriter::Encoder
     }
 };
 
-std::unique_ptr<AudioFileWriter> AudioFileWriter::createDefault()
-{
-    return std::make_unique<FfmpegAudioFileWriter>();
-}
-
 QString FfmpegAudioFileWriter::remuxTempPath(const QString& path)
 {
     return plainM4aTempPath(path);

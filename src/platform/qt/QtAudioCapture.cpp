@@ -5,11 +5,6 @@
 #include "platform/qt/QtAudioFormat.h"
 #include "platform/qt/QtCaptureWorker.h"
 
-std::unique_ptr<AudioCapture> AudioCapture::createDefault()
-{
-    return std::make_unique<QtAudioCapture>();
-}
-
 QtAudioCapture::QtAudioCapture()
     : QtAudioCapture(QMediaDevices::defaultAudioInput())
 {

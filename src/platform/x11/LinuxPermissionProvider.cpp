@@ -8,11 +8,6 @@
 
 #include "platform/x11/X11Connection.h"
 
-std::unique_ptr<PermissionProvider> PermissionProvider::createDefault()
-{
-    return std::make_unique<LinuxPermissionProvider>();
-}
-
 MicrophoneAuthorization LinuxPermissionProvider::microphoneAuthorization() const
 {
     return QMediaDevices::audioInputs().isEmpty() ? MicrophoneAuthorization::denied

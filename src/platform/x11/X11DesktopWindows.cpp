@@ -5,11 +5,6 @@
 
 #include "platform/x11/X11Window.h"
 
-std::unique_ptr<DesktopWindows> DesktopWindows::createDefault()
-{
-    return std::make_unique<X11DesktopWindows>();
-}
-
 namespace {
 
 DesktopApplication applicationOf(const X11Window& window)

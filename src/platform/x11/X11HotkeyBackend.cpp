@@ -50,11 +50,6 @@ HotkeyStatus fromXError(const xcb_generic_error_t& error)
 
 }
 
-std::unique_ptr<HotkeyBackend> HotkeyBackend::createDefault()
-{
-    return std::make_unique<X11HotkeyBackend>();
-}
-
 X11HotkeyBackend::X11HotkeyBackend(QObject* parent)
     : HotkeyBackend(parent)
 {

@@ -13,11 +13,6 @@
 
 #include "platform/x11/X11Window.h"
 
-std::unique_ptr<KeySynthesizer> KeySynthesizer::createDefault()
-{
-    return std::make_unique<X11KeySynthesizer>();
-}
-
 namespace {
 
 using KeyMap = std::array<uint8_t, 32>;   // one bit per keycode

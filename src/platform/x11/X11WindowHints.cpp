@@ -1,4 +1,4 @@
-#include "platform/WindowHints.h"
+#include "platform/x11/X11WindowHints.h"
 
 #include <QList>
 #include <QWidget>
@@ -6,7 +6,9 @@
 
 #include "platform/x11/X11Connection.h"
 
-void WindowHints::skipTaskbar(QWidget& window)
+namespace {
+
+void skipTaskbar(QWidget& window)
 {
     const auto x = X11Connection::fromQt();
     if (!x)
@@ -37,4 +39,11 @@ void WindowHints::skipTaskbar(QWidget& window)
         xcb_change_property(x->get(), XCB_PROP_MODE_APPEND, id, state, XCB_ATOM_ATOM, 32,
                             uint32_t(missing.size()), missing.constData());
     }
+}
+
+} // namespace
+
+WindowHints x11WindowHints()
+{
+    return {.skipTaskbar = skipTaskbar};
 }

@@ -275,12 +275,19 @@ void SessionManager::updateCurrentRecording(const std::function<void(Recording&)
         m_db->fetchRecordingIncludingDeleted(m_currentRecording->id);
     if (stored && !stored->deletedAt)
         m_db->updateRecording(*m_currentRecording);
+    emit changed();
 }
 
 // ---- the dictation ----
 
 void SessionManager::toggleRecording()
 {
+    // The alert waits in an event loop of its own, where further presses
+    // arrive: they would stack alerts or start a recording beneath this one.
+    if (m_permissionAlertOpen) {
+        m_logger->warning(QStringLiteral("SessionManager: ignored toggle, a permission alert is open"));
+        return;
+    }
     switch (m_state) {
     case SessionState::idle:
         startRecording();
@@ -504,7 +511,8 @@ void SessionManager::cancelInjection()
 
 void SessionManager::resetToIdle()
 {
-    setState(SessionState::idle);
+    // Everything is cleared before idle is announced: an observer reacting to
+    // the state reads the values that go with it.
     m_cleanedText.reset();
     m_injectionTarget.reset();
     m_characterCount = 0;
@@ -513,6 +521,7 @@ void SessionManager::resetToIdle()
     m_errorMessage = std::exchange(m_storeError, std::nullopt);
     m_textInjector->clearTargetApp();
     emit changed();
+    setState(SessionState::idle);
     m_logger->info(QStringLiteral("SessionManager: state \u2192 idle"));
     m_syncManager->schedulePush(currentUserId());
 }
@@ -526,6 +535,9 @@ void SessionManager::showPermissionAlert(const QString& title, const QString& me
                          LocaleManager::localized("accounts.cancel")};
     else
         alert.buttons = {LocaleManager::localized("alert.ok")};
-    if (m_alerts->run(alert) == 0 && onOpen)
+    m_permissionAlertOpen = true;
+    const int answer = m_alerts->run(alert);
+    m_permissionAlertOpen = false;
+    if (answer == 0 && onOpen)
         onOpen();
 }

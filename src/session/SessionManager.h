@@ -178,6 +178,7 @@ private:
     std::optional<QString> m_storeError;
     std::optional<QString> m_deviceId;
     std::optional<CancelToken> m_processingTask;
+    bool m_permissionAlertOpen = false;
 
     std::unique_ptr<RecordingFileManager> m_fileManager;
     std::unique_ptr<Logger> m_logger;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QPoint>
+
 class QWidget;
 
 // What a top-level window tells the window manager about itself beyond what
@@ -11,5 +13,11 @@ namespace WindowHints {
 // for tool windows. Call it while the window is hidden, before each show:
 // the window manager forgets the request when the window is hidden.
 void skipTaskbar(QWidget& window);
+
+// Where the window system has the top-left corner of `window` (a shown
+// top-level window) now, in Qt's global coordinates. Qt's own idea can be
+// stale after the window manager has moved or reparented the window; without
+// a window system to ask, it is Qt's idea.
+QPoint position(const QWidget& window);
 
 }

@@ -213,7 +213,7 @@ bool TextInjector::pasteToCursor(const QString& text)
     // our own text: what the user had is the snapshot that paste took.
     const ClipboardSnapshot previous =
         m_pendingRestore && clipboard.text() == m_pendingRestore->pasted
-        ? m_pendingRestore->previous : ClipboardSnapshot::take(clipboard);
+        ? m_pendingRestore->previous : ClipboardSnapshot::take(clipboard, *m_clipboardReader, m_logger);
     m_restoreTimer.stop();
     m_pendingRestore.reset();
 

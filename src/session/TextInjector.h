@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "platform/AccessibleElement.h"
+#include "platform/ClipboardReader.h"
 #include "platform/DesktopWindows.h"
 #include "session/ClipboardSnapshot.h"
 
@@ -105,4 +106,6 @@ private:
     };
     std::optional<PendingRestore> m_pendingRestore;
     QTimer m_restoreTimer;
+    // Reads another program's clipboard for the snapshot, within limits.
+    const std::unique_ptr<ClipboardReader> m_clipboardReader = ClipboardReader::createDefault();
 };

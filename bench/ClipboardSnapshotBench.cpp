@@ -76,6 +76,9 @@ int main(int argc, char** argv)
          {"UTF8_STRING=text:Hello", "text/html=text:<b>Hello</b>", "application/x-hung=silent"}, 1},
     };
     for (const auto& c : cases) {
+        // Owned by us first: losing it makes the toolkit drop what it knew
+        // of the earlier owner's formats.
+        clipboard.setText(QStringLiteral("bench"));
         QProcess owner;
         owner.start(ownerPath, c.formats);
         if (!owner.waitForReadyRead(5000)) {
@@ -85,8 +88,22 @@ int main(int argc, char** argv)
         // Until the toolkit has seen that it lost the clipboard.
         while (clipboard.ownsClipboard())
             QCoreApplication::processEvents();
+        const std::optional<ClipboardContent> content = reader.read({});
+        std::printf("%s: %d formats kept, %d left out (owner alive: %d)\n", c.name,
+                    content ? int(content->formats.size()) : -1, content ? int(content->leftOut.size()) : -1,
+                    owner.state() == QProcess::Running);
+        if (content)
+            for (const QString& line : content->leftOut)
+                std::printf("  left out: %s\n", qPrintable(line));
         const double bounded = medianMs(c.runs, [&] { ClipboardSnapshot::take(clipboard, reader, logger); });
         const double before = medianMs(c.runs, [&] { toolkitRead(clipboard); });
+        if (const QMimeData* data = clipboard.mimeData()) {
+            qsizetype bytes = 0;
+            for (const QString& format : data->formats())
+                bytes += data->data(format).size();
+            std::printf("  the toolkit lists %s (%lld bytes)\n", qPrintable(data->formats().join(", ")),
+                        qlonglong(bytes));
+        }
         std::printf("%-55s  snapshot %9.1f ms   toolkit read (before) %9.1f ms   (median of %d)\n", c.name,
                     bounded, before, c.runs);
         owner.kill();

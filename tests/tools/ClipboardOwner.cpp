@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -89,7 +90,10 @@ int main(int argc, char** argv)
     std::vector<xcb_atom_t> targets;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
-        const size_t equals = argument.find('=');
+        // The target's name may hold '=' itself ("text/plain;charset=utf-8").
+        size_t equals = std::string::npos;
+        for (const char* spec : {"=text:", "=bytes:", "=incr:", "=silent"})
+            equals = std::min(equals, argument.find(spec));
         const std::string spec = argument.substr(equals + 1);
         Format format;
         if (spec.rfind("text:", 0) == 0)
@@ -125,8 +129,17 @@ int main(int argc, char** argv)
         if (found)
             break;
     }
-    xcb_set_selection_owner(connection, window, atom("CLIPBOARD"), now);
-    xcb_flush(connection);
+    const xcb_atom_t clipboard = atom("CLIPBOARD");
+    xcb_set_selection_owner(connection, window, clipboard, now);
+    // A round trip: the server has made us the owner before anyone is told.
+    xcb_get_selection_owner_reply_t* owner =
+        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, clipboard), nullptr);
+    const bool owning = owner && owner->owner == window;
+    std::free(owner);
+    if (!owning) {
+        std::fprintf(stderr, "could not take the clipboard\n");
+        return 1;
+    }
     std::printf("ready\n");
     std::fflush(stdout);
 

@@ -92,17 +92,17 @@ int main(int argc, char** argv)
         const std::string argument = argv[i];
         // The target's name may hold '=' itself ("text/plain;charset=utf-8").
         size_t equals = std::string::npos;
-        for (const char* spec : {"=text:", "=bytes:", "=incr:", "=silent"})
-            equals = std::min(equals, argument.find(spec));
-        const std::string spec = argument.substr(equals + 1);
+        for (const char* marker : {"=text:", "=bytes:", "=incr:", "=silent"})
+            equals = std::min(equals, argument.find(marker));
+        const std::string content = argument.substr(equals + 1);
         Format format;
-        if (spec.rfind("text:", 0) == 0)
-            format.data = spec.substr(5);
-        else if (spec.rfind("bytes:", 0) == 0)
-            format.data = pattern(std::stoul(spec.substr(6)));
-        else if (spec.rfind("incr:", 0) == 0)
-            format = {pattern(std::stoul(spec.substr(5))), true};
-        else if (spec == "silent")
+        if (content.rfind("text:", 0) == 0)
+            format.data = content.substr(5);
+        else if (content.rfind("bytes:", 0) == 0)
+            format.data = pattern(std::stoul(content.substr(6)));
+        else if (content.rfind("incr:", 0) == 0)
+            format = {pattern(std::stoul(content.substr(5))), true};
+        else if (content == "silent")
             format.silent = true;
         const xcb_atom_t target = atom(argument.substr(0, equals));
         formats[target] = format;

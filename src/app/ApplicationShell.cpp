@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCursor>
 #include <QIcon>
 #include <QKeySequence>
 #include <QMenu>
@@ -17,14 +18,15 @@
 #include "ui/MainWindow.h"
 
 ApplicationShell::ApplicationShell(SessionManager& session, Updater& updater,
-                                   AlertPresenter& alerts, QObject* parent)
+                                   AlertPresenter& alerts, std::unique_ptr<TrayHostWatcher> trayHosts,
+                                   QObject* parent)
     : QObject(parent)
     , m_session(session)
     , m_updater(updater)
     , m_alerts(alerts)
     , m_mainWindow(std::make_unique<MainWindow>(session))
     , m_menu(std::make_unique<QMenu>())
-    , m_tray(new QSystemTrayIcon(this))
+    , m_trayHosts(std::move(trayHosts))
 {
     m_settings = m_menu->addAction(QString(), this, &ApplicationShell::showMainWindow);
     m_settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
@@ -41,9 +43,6 @@ ApplicationShell::ApplicationShell(SessionManager& session, Updater& updater,
             &ApplicationShell::retranslateMenu);
     connect(&m_session, &SessionManager::stateChanged, this, &ApplicationShell::updateStateIcon);
     retranslateMenu();
-    updateStateIcon();
-    m_tray->setContextMenu(m_menu.get());
-    m_tray->setToolTip(QStringLiteral("Talvex"));
 }
 
 ApplicationShell::~ApplicationShell() = default;
@@ -51,14 +50,34 @@ ApplicationShell::~ApplicationShell() = default;
 void ApplicationShell::start()
 {
     m_mainWindow->show();
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+    connect(m_trayHosts.get(), &TrayHostWatcher::appeared, this, [this] {
+        if (m_tray)
+            return;
+        m_session.logger().info(QStringLiteral("App: a system tray appeared, showing the icon"));
+        showTrayIcon();
+    });
+    if (!m_trayHosts->isAvailable()) {
         // Without a tray the window is the only way in: keep it.
         m_session.logger().warning(
             QStringLiteral("App: no system tray available, keeping the main window open"));
         return;
     }
-    m_tray->show();
+    showTrayIcon();
     QTimer::singleShot(kHideMainWindowDelayMs, m_mainWindow.get(), &QWidget::hide);
+}
+
+void ApplicationShell::showTrayIcon()
+{
+    m_tray = new QSystemTrayIcon(this);
+    m_tray->setContextMenu(m_menu.get());
+    m_tray->setToolTip(QStringLiteral("Talvex"));
+    // The right button opens the menu by itself; the left one only reports.
+    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger)
+            m_menu->popup(QCursor::pos());
+    });
+    updateStateIcon();
+    m_tray->show();
 }
 
 void ApplicationShell::showMainWindow()
@@ -82,7 +101,8 @@ QString ApplicationShell::stateIconPath() const
 
 void ApplicationShell::updateStateIcon()
 {
-    m_tray->setIcon(QIcon(stateIconPath()));
+    if (m_tray)
+        m_tray->setIcon(QIcon(stateIconPath()));
 }
 
 void ApplicationShell::retranslateMenu()

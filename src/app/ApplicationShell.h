@@ -3,6 +3,8 @@
 #include <QObject>
 #include <memory>
 
+#include "platform/TrayHostWatcher.h"
+
 class AlertPresenter;
 class MainWindow;
 class QAction;
@@ -12,8 +14,10 @@ class SessionManager;
 class Updater;
 
 // The running application around the controller: the tray icon showing the
-// dictation state, its menu (settings, floating panel, update check, quit)
-// and the main window, hidden right after launch.
+// dictation state, its menu (settings, floating panel, update check, quit;
+// shown on a click of either button) and the main window, hidden right after
+// launch. Without a tray host the window stays open, and the icon comes as
+// soon as a host does.
 class ApplicationShell : public QObject
 {
     Q_OBJECT
@@ -22,6 +26,7 @@ public:
     static constexpr int kHideMainWindowDelayMs = 100;
 
     ApplicationShell(SessionManager& session, Updater& updater, AlertPresenter& alerts,
+                     std::unique_ptr<TrayHostWatcher> trayHosts,
                      QObject* parent = nullptr);
     ~ApplicationShell() override;
 
@@ -31,13 +36,17 @@ public:
     void showMainWindow();
 
     QMenu& menu() { return *m_menu; }
-    QSystemTrayIcon& trayIcon() { return *m_tray; }
+    // None until a tray host was found.
+    QSystemTrayIcon* trayIcon() { return m_tray; }
     MainWindow& mainWindow() { return *m_mainWindow; }
     // The resource of the icon standing for the current dictation state.
     QString stateIconPath() const;
 
 private:
     void retranslateMenu();
+    // Creates and shows the icon once; its toolkit picks the kind of tray
+    // (the session bus or X) when it is created, so only once a host exists.
+    void showTrayIcon();
     void updateStateIcon();
     void toggleFloatingPanel();
 
@@ -46,7 +55,8 @@ private:
     AlertPresenter& m_alerts;
     std::unique_ptr<MainWindow> m_mainWindow;
     std::unique_ptr<QMenu> m_menu;
-    QSystemTrayIcon* m_tray;
+    const std::unique_ptr<TrayHostWatcher> m_trayHosts;
+    QSystemTrayIcon* m_tray = nullptr;
     QAction* m_settings;
     QAction* m_floatingPanel;
     QAction* m_checkUpdate;

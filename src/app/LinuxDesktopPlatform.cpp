@@ -6,6 +6,7 @@
 #include "platform/qt/MessageBoxAlertPresenter.h"
 #include "platform/qt/QtAudioCapture.h"
 #include "platform/x11/LinuxPermissionProvider.h"
+#include "platform/x11/X11ClipboardReader.h"
 #include "platform/x11/X11DesktopWindows.h"
 #include "platform/x11/X11HotkeyBackend.h"
 #include "platform/x11/X11KeySynthesizer.h"
@@ -21,6 +22,7 @@ SessionPlatform linuxDesktopPlatform()
     platform.windows = std::make_unique<X11DesktopWindows>();
     platform.accessibility = std::make_unique<AtspiAccessibility>();
     platform.keys = std::make_unique<X11KeySynthesizer>();
+    platform.clipboardReader = std::make_unique<X11ClipboardReader>();
     platform.permissions = std::make_unique<LinuxPermissionProvider>();
     platform.alerts = std::make_unique<MessageBoxAlertPresenter>();
     platform.leftoverAudio = finishLeftoverAudioFile;

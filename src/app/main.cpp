@@ -10,6 +10,7 @@
 #include "platform/QuitSignalWatcher.h"
 #include "platform/SingleInstance.h"
 #include "platform/Updater.h"
+#include "platform/x11/X11TrayHostWatcher.h"
 #include "session/SessionManager.h"
 #include "store/LocaleManager.h"
 #include "store/Logger.h"
@@ -48,7 +49,7 @@ int main(int argc, char** argv)
     HttpClient http;
     SessionManager session(preferences, locale, http, linuxDesktopPlatform());
     Updater updater(http, [&locale](const QString& key) { return locale.text(key); });
-    ApplicationShell shell(session, updater, session.alerts());
+    ApplicationShell shell(session, updater, session.alerts(), std::make_unique<X11TrayHostWatcher>());
     QObject::connect(&instance, &SingleInstance::activationRequested, &shell,
                      &ApplicationShell::showMainWindow);
     if (!quitSignals.errorString().isEmpty())

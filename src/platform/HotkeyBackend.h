@@ -15,7 +15,8 @@ inline constexpr int control = 4096;  // "⌃"
 
 // The outcome of a registration: 0 on success, else a number that tells the
 // failure apart (a window-system error code, or one of the negative codes
-// below) and a sentence for the log.
+// below) and a sentence that explains it, for diagnostics; the hot-key
+// manager logs only the number.
 struct HotkeyStatus
 {
     static constexpr int ok = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPoint>
 #include <functional>
 
 class QWidget;
@@ -13,4 +14,9 @@ struct WindowHints
     // for tool windows. Call it while the window is hidden, before each show:
     // the window manager forgets the request when the window is hidden.
     std::function<void(QWidget& window)> skipTaskbar;
+
+    // Where the window system has the top-left corner of `window` (a shown
+    // top-level window) now, in Qt's global coordinates. Qt's own idea can be
+    // stale after the window manager has moved or reparented the window.
+    std::function<QPoint(const QWidget& window)> position;
 };

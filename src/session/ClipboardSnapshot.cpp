@@ -3,13 +3,27 @@
 #include <QClipboard>
 #include <QMimeData>
 
+#include "platform/ClipboardReader.h"
+#include "store/Logger.h"
+
 namespace {
 const QString kQtImageFormat = QStringLiteral("application/x-qt-image");
 }
 
-ClipboardSnapshot ClipboardSnapshot::take(const QClipboard& clipboard)
+ClipboardSnapshot ClipboardSnapshot::take(const QClipboard& clipboard, ClipboardReader* reader,
+                                          Logger& logger)
 {
     ClipboardSnapshot snapshot;
+    // Reading our own content through the window system would wait for
+    // ourselves; the toolkit reads another owner's without any deadline.
+    if (reader && !clipboard.ownsClipboard()) {
+        if (std::optional<ClipboardContent> content = reader->read(ClipboardLimits{})) {
+            for (const QString& line : content->leftOut)
+                logger.warning(QStringLiteral("TextInjector: clipboard format left out: ") + line);
+            snapshot.m_formats = std::move(content->formats);
+            return snapshot;
+        }
+    }
     const QMimeData* data = clipboard.mimeData();
     if (!data)
         return snapshot;

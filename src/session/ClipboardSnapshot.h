@@ -6,6 +6,8 @@
 #include <QPair>
 #include <QString>
 
+class ClipboardReader;
+class Logger;
 class QClipboard;
 
 // Everything the clipboard holds, in every format it offers (text, rich text,
@@ -13,7 +15,10 @@ class QClipboard;
 class ClipboardSnapshot
 {
 public:
-    static ClipboardSnapshot take(const QClipboard& clipboard);
+    // Another program's clipboard is read through `reader`, within its
+    // limits: a format that does not come in time or is too large is left
+    // out and logged. Our own is read in process.
+    static ClipboardSnapshot take(const QClipboard& clipboard, ClipboardReader* reader, Logger& logger);
 
     // Nothing was on the clipboard.
     bool isEmpty() const { return m_formats.isEmpty() && m_image.isNull(); }

@@ -1,6 +1,7 @@
 #include "session/FloatingPanelController.h"
 
 #include <QEvent>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QWidget>
@@ -18,8 +19,16 @@ FloatingPanelController::FloatingPanelController(std::unique_ptr<QWidget> conten
                                                  QObject* parent)
     : QObject(parent), m_preferences(preferences), m_hints(std::move(hints))
 {
-    if (content)
-        buildPanel(std::move(content));
+    m_storeTimer.setSingleShot(true);
+    m_storeTimer.setInterval(kStoreDelay);
+    connect(&m_storeTimer, &QTimer::timeout, this, &FloatingPanelController::storePosition);
+    if (!content)
+        return;
+    buildPanel(std::move(content));
+    // Queued: the screen lists are up to date by then, and the window
+    // manager may have moved the panel already.
+    connect(qGuiApp, &QGuiApplication::screenRemoved, this, &FloatingPanelController::keepOnScreen,
+            Qt::QueuedConnection);
 }
 
 FloatingPanelController::FloatingPanelController(SessionManager& session, WindowHints hints,
@@ -31,6 +40,8 @@ FloatingPanelController::FloatingPanelController(SessionManager& session, Window
 
 FloatingPanelController::~FloatingPanelController()
 {
+    if (m_storeTimer.isActive())
+        storePosition();
     if (m_panel)
         m_panel->removeEventFilter(this);
 }
@@ -111,8 +122,36 @@ void FloatingPanelController::dragTo(const QPoint& globalPointer)
         return;
     m_position = position;
     m_panel->move(position);
-    m_preferences.setValue(PrefKey::floatingPanelX, position.x());
-    m_preferences.setValue(PrefKey::floatingPanelY, position.y());
+    // Written when the button goes up; the timer covers a release that
+    // never reaches the panel.
+    m_storeTimer.start();
+}
+
+void FloatingPanelController::followMove()
+{
+    const QPoint actual = m_hints.position ? m_hints.position(*m_panel) : m_panel->pos();
+    if (actual == m_position)
+        return;
+    m_position = actual;
+    m_storeTimer.start();
+}
+
+void FloatingPanelController::keepOnScreen()
+{
+    const QPoint placed = FloatingPanelPlacement::place(m_panel->size(), m_position,
+                                                        FloatingPanelPlacement::currentScreens());
+    if (placed == m_position)
+        return;
+    m_position = placed;
+    m_panel->move(placed);
+    storePosition();
+}
+
+void FloatingPanelController::storePosition()
+{
+    m_storeTimer.stop();
+    m_preferences.setValue(PrefKey::floatingPanelX, m_position.x());
+    m_preferences.setValue(PrefKey::floatingPanelY, m_position.y());
 }
 
 bool FloatingPanelController::eventFilter(QObject* watched, QEvent* event)
@@ -124,6 +163,11 @@ bool FloatingPanelController::eventFilter(QObject* watched, QEvent* event)
     switch (event->type()) {
     case QEvent::LayoutRequest:
         fitWidth();
+        break;
+    case QEvent::Move:
+        // Our own drag moves it too; what the server says settles it then.
+        if (!m_grabOffset && m_panel->isVisible())
+            followMove();
         break;
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick: {   // a press soon after a click
@@ -141,8 +185,11 @@ bool FloatingPanelController::eventFilter(QObject* watched, QEvent* event)
         break;
     }
     case QEvent::MouseButtonRelease:
-        if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+        if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
             m_grabOffset.reset();
+            if (m_storeTimer.isActive())   // the end of a drag that moved it
+                storePosition();
+        }
         break;
     default:
         break;

@@ -2,6 +2,8 @@
 
 #include <QObject>
 #include <QPoint>
+#include <QTimer>
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -15,9 +17,10 @@ class SessionManager;
 // main window. It is a frameless tool window that never takes the keyboard
 // focus or becomes the active window, so clicking it leaves the application
 // the user works in active. It fits its width to its content, can be dragged
-// by any point its content leaves to it, and remembers where the user put it
-// ("floatingPanelX"/"floatingPanelY": the panel's top-left corner in global
-// logical pixels). Main thread only.
+// by any point its content leaves to it, and remembers where it was put, by
+// the user's drag or by the window manager ("floatingPanelX"/"floatingPanelY":
+// the panel's top-left corner in global logical pixels). When the screen it is
+// on goes away it is placed again. Main thread only.
 class FloatingPanelController : public QObject
 {
     Q_OBJECT
@@ -26,6 +29,9 @@ public:
     static constexpr int kMinimumWidth = 150;
     // Width changes of the content up to this much leave the panel as it is.
     static constexpr int kWidthTolerance = 1;
+    // The window manager's moves come in bursts (a drag with Alt, a move by
+    // keyboard): the position is written once they have stopped this long.
+    static constexpr std::chrono::milliseconds kStoreDelay{300};
 
     // Builds the panel around `content`, sized and placed but hidden. Without
     // content no panel is built, and show() and hide() do nothing.
@@ -53,8 +59,15 @@ private:
     int fittingWidth() const;
     // Takes the content's width, keeping the left and top edges.
     void fitWidth();
-    // A drag by the user: moves the panel and stores where it went.
+    // A drag by the user: moves the panel; where it went is stored when the
+    // button is released.
     void dragTo(const QPoint& globalPointer);
+    // A move not of our making (the window manager's): kept and stored.
+    void followMove();
+    // After a screen went away: back onto a screen when it is no longer on one.
+    void keepOnScreen();
+    // Writes m_position now.
+    void storePosition();
 
     Preferences& m_preferences;
     const WindowHints m_hints;
@@ -68,4 +81,6 @@ private:
     QPoint m_position;
     // Where in the panel the pointer grabbed it, while a drag lasts.
     std::optional<QPoint> m_grabOffset;
+    // Runs while m_position waits to be written.
+    QTimer m_storeTimer;
 };

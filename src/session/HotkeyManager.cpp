@@ -87,7 +87,7 @@ std::optional<QString> HotkeyManager::registerHotkey(const QString& shortcut, Ha
         return warning;
     }
     m_logger.error("HotkeyManager: failed to register hotkey '" + shortcut + "', status: "
-                   + QString::number(status.code) + " (" + status.description + ")");
+                   + QString::number(status.code));
     return "Failed to register hotkey '" + shortcut + "'. It may be in use by another application.";
 }
 

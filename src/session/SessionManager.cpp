@@ -86,7 +86,7 @@ void SessionManager::buildComponents(SessionPlatform& platform)
     m_hotkeyManager = std::make_unique<HotkeyManager>(*m_logger, std::move(platform.hotkeys));
     m_textInjector = std::make_unique<TextInjector>(
         *m_logger, std::move(platform.windows), std::move(platform.accessibility),
-        std::move(platform.keys), platform.injectorTiming);
+        std::move(platform.keys), std::move(platform.clipboardReader), platform.injectorTiming);
     m_permissionManager = std::make_unique<PermissionManager>(
         *m_logger, std::move(platform.permissions), platform.permissionTiming);
 
@@ -259,12 +259,19 @@ void SessionManager::updateCurrentRecording(const std::function<void(Recording&)
         m_db->fetchRecordingIncludingDeleted(m_currentRecording->id);
     if (stored && !stored->deletedAt)
         m_db->updateRecording(*m_currentRecording);
+    emit changed();
 }
 
 // ---- the dictation ----
 
 void SessionManager::toggleRecording()
 {
+    // The alert waits in an event loop of its own, where further presses
+    // arrive: they would stack alerts or start a recording beneath this one.
+    if (m_permissionAlertOpen) {
+        m_logger->warning(QStringLiteral("SessionManager: ignored toggle, a permission alert is open"));
+        return;
+    }
     switch (m_state) {
     case SessionState::idle:
         startRecording();
@@ -488,7 +495,8 @@ void SessionManager::cancelInjection()
 
 void SessionManager::resetToIdle()
 {
-    setState(SessionState::idle);
+    // Everything is cleared before idle is announced: an observer reacting to
+    // the state reads the values that go with it.
     m_cleanedText.reset();
     m_injectionTarget.reset();
     m_characterCount = 0;
@@ -497,6 +505,7 @@ void SessionManager::resetToIdle()
     m_errorMessage = std::exchange(m_storeError, std::nullopt);
     m_textInjector->clearTargetApp();
     emit changed();
+    setState(SessionState::idle);
     m_logger->info(QStringLiteral("SessionManager: state \u2192 idle"));
     m_syncManager->schedulePush(currentUserId());
 }
@@ -510,6 +519,9 @@ void SessionManager::showPermissionAlert(const QString& title, const QString& me
                          m_locale.text("accounts.cancel")};
     else
         alert.buttons = {m_locale.text("alert.ok")};
-    if (m_alerts->run(alert) == 0 && onOpen)
+    m_permissionAlertOpen = true;
+    const int answer = m_alerts->run(alert);
+    m_permissionAlertOpen = false;
+    if (answer == 0 && onOpen)
         onOpen();
 }

@@ -68,6 +68,8 @@ struct SessionPlatform
     std::unique_ptr<DesktopWindows> windows;
     std::unique_ptr<Accessibility> accessibility;
     std::unique_ptr<KeySynthesizer> keys;
+    // None: the toolkit reads another program's clipboard, without limits.
+    std::unique_ptr<ClipboardReader> clipboardReader;
     std::unique_ptr<PermissionProvider> permissions;
     std::unique_ptr<AlertPresenter> alerts;
     // The start-up recovery's repair of a slice file a dead process left.
@@ -186,6 +188,7 @@ private:
     std::optional<QString> m_storeError;
     std::optional<QString> m_deviceId;
     std::optional<CancelToken> m_processingTask;
+    bool m_permissionAlertOpen = false;
 
     std::unique_ptr<RecordingFileManager> m_fileManager;
     std::unique_ptr<Logger> m_logger;

@@ -48,14 +48,16 @@ QString withoutControlCharacters(const QString& text)
 
 TextInjector::TextInjector(Logger& logger, std::unique_ptr<DesktopWindows> windows,
                            std::unique_ptr<Accessibility> accessibility,
-                           std::unique_ptr<KeySynthesizer> keys, TextInjectorTiming timing,
-                           QObject* parent)
+                           std::unique_ptr<KeySynthesizer> keys,
+                           std::unique_ptr<ClipboardReader> clipboardReader,
+                           TextInjectorTiming timing, QObject* parent)
     : QObject(parent)
     , m_logger(logger)
     , m_windows(std::move(windows))
     , m_accessibility(std::move(accessibility))
     , m_keys(std::move(keys))
     , m_timing(timing)
+    , m_clipboardReader(std::move(clipboardReader))
 {
     m_restoreTimer.setSingleShot(true);
     connect(&m_restoreTimer, &QTimer::timeout, this, &TextInjector::restoreClipboard);
@@ -225,7 +227,7 @@ bool TextInjector::pasteToCursor(const QString& text)
     // our own text: what the user had is the snapshot that paste took.
     const ClipboardSnapshot previous =
         m_pendingRestore && clipboard.text() == m_pendingRestore->pasted
-        ? m_pendingRestore->previous : ClipboardSnapshot::take(clipboard);
+        ? m_pendingRestore->previous : ClipboardSnapshot::take(clipboard, m_clipboardReader.get(), m_logger);
     m_restoreTimer.stop();
     m_pendingRestore.reset();
 

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "platform/AccessibleElement.h"
+#include "platform/ClipboardReader.h"
 #include "platform/DesktopWindows.h"
 #include "session/ClipboardSnapshot.h"
 
@@ -51,8 +52,9 @@ public:
 
     TextInjector(Logger& logger, std::unique_ptr<DesktopWindows> windows,
                  std::unique_ptr<Accessibility> accessibility,
-                 std::unique_ptr<KeySynthesizer> keys, TextInjectorTiming timing = {},
-                 QObject* parent = nullptr);
+                 std::unique_ptr<KeySynthesizer> keys,
+                 std::unique_ptr<ClipboardReader> clipboardReader = {},
+                 TextInjectorTiming timing = {}, QObject* parent = nullptr);
     ~TextInjector() override;
 
     // Remembers the frontmost application (never this process itself) as the
@@ -104,4 +106,7 @@ private:
     };
     std::optional<PendingRestore> m_pendingRestore;
     QTimer m_restoreTimer;
+    // Reads another program's clipboard for the snapshot, within limits;
+    // without one the toolkit reads it.
+    const std::unique_ptr<ClipboardReader> m_clipboardReader;
 };

@@ -1,6 +1,7 @@
 #include <QAction>
 #include <QKeySequence>
 #include <QMenu>
+#include <QSystemTrayIcon>
 #include <gtest/gtest.h>
 
 #include "app/ApplicationShell.h"
@@ -18,6 +19,7 @@
 #include "support/FakeHotkeyBackend.h"
 #include "support/FakeKeySynthesizer.h"
 #include "support/FakePermissionProvider.h"
+#include "support/FakeTrayHostWatcher.h"
 #include "support/MemoryAudioFileWriter.h"
 #include "support/TempHome.h"
 #include "support/ToneCapture.h"
@@ -53,7 +55,9 @@ protected:
         platform.startupTiming = {.panelStep = 1ms, .permissionStep = 2ms};
         platform.orchestratorTiming = {.retryWaitUnit = 1ms, .pollInterval = 5ms};
         session = std::make_unique<SessionManager>(prefs, locale, http, std::move(platform));
-        shell = std::make_unique<ApplicationShell>(*session, updater, alerts);
+        auto watcher = std::make_unique<FakeTrayHostWatcher>();
+        trayHosts = watcher.get();
+        shell = std::make_unique<ApplicationShell>(*session, updater, alerts, std::move(watcher));
         waitUntil([&] { return session->floatingPanel() && session->permissionManager().accessibilityGranted(); });
     }
 
@@ -72,6 +76,7 @@ protected:
     HttpClient http;
     std::shared_ptr<MemoryAudioFileWriter::Log> writes = std::make_shared<MemoryAudioFileWriter::Log>();
     FakeHotkeyBackend* hotkey = nullptr;
+    FakeTrayHostWatcher* trayHosts = nullptr;   // no host until a test starts one
     FakeAlertPresenter alerts;
     Updater updater{http, [](const QString& key) { return key; }};
     std::unique_ptr<SessionManager> session;
@@ -117,7 +122,6 @@ TEST_F(ApplicationShellTest, TrayIconFollowsTheDictationState)
 
 TEST_F(ApplicationShellTest, WithoutATrayTheMainWindowStaysOpen)
 {
-    // The offscreen platform has no system tray.
     shell->start();
     spinFor(ApplicationShell::kHideMainWindowDelayMs + 50);
     EXPECT_TRUE(shell->mainWindow().isVisible());
@@ -127,4 +131,42 @@ TEST_F(ApplicationShellTest, WithoutATrayTheMainWindowStaysOpen)
     for (const Logger::LogEntry& entry : session->logger().entries())
         logged |= entry.message == "App: no system tray available, keeping the main window open";
     EXPECT_TRUE(logged);
+}
+
+// A tray host that starts after the program (a panel restarted, or one that
+// comes up late in the session) gets the icon; the window the user was
+// given meanwhile stays open.
+TEST_F(ApplicationShellTest, ATrayThatStartsLaterGetsTheIcon)
+{
+    shell->start();
+    ASSERT_EQ(shell->trayIcon(), nullptr);
+
+    trayHosts->startHost();
+
+    ASSERT_NE(shell->trayIcon(), nullptr);
+    EXPECT_TRUE(shell->trayIcon()->isVisible());
+    EXPECT_EQ(shell->trayIcon()->contextMenu(), &shell->menu());
+    EXPECT_FALSE(shell->trayIcon()->icon().isNull());
+    spinFor(ApplicationShell::kHideMainWindowDelayMs + 50);
+    EXPECT_TRUE(shell->mainWindow().isVisible());
+
+    // A host announcing itself again changes nothing.
+    QSystemTrayIcon* icon = shell->trayIcon();
+    trayHosts->startHost();
+    EXPECT_EQ(shell->trayIcon(), icon);
+}
+
+// A left click shows the same menu as a right click does.
+TEST_F(ApplicationShellTest, ALeftClickOnTheIconShowsTheMenu)
+{
+    trayHosts->available = true;
+    shell->start();
+    ASSERT_NE(shell->trayIcon(), nullptr);
+    ASSERT_FALSE(shell->menu().isVisible());
+
+    emit shell->trayIcon()->activated(QSystemTrayIcon::Trigger);
+
+    EXPECT_TRUE(shell->menu().isVisible());
+    EXPECT_EQ(shell->menu().actions()[0]->text(), "Settings\u2026");
+    shell->menu().hide();
 }

@@ -155,6 +155,26 @@ protected:
         return width;
     }
 
+    // Asks the window manager, as a pager would, to move the panel.
+    void moveByWindowManager(QPoint to)
+    {
+        xcb_connection_t* pager = xcb_connect(nullptr, nullptr);
+        xcb_client_message_event_t message{};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = panelId();
+        message.type = x->atom("_NET_MOVERESIZE_WINDOW");
+        // Static gravity, x and y given, from a pager.
+        message.data.data32[0] = 10 | (1 << 8) | (1 << 9) | (2 << 12);
+        message.data.data32[1] = uint32_t(to.x());
+        message.data.data32[2] = uint32_t(to.y());
+        xcb_send_event(pager, false, x->root(),
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char*>(&message));
+        std::free(xcb_get_input_focus_reply(pager, xcb_get_input_focus(pager), nullptr));
+        xcb_disconnect(pager);
+    }
+
     // The names of the atoms in a property of the panel.
     QStringList atomNames(const char* property)
     {
@@ -255,11 +275,14 @@ TEST_F(FloatingPanelDesktopTest, DraggingThePanelMovesItAndStoresWhereItWent)
     const QPoint end = start + by;
     EXPECT_TRUE(waitUntil([&] { return serverPosition() == end; }));
     EXPECT_EQ(serverPosition(), end);
+    // Stored once the release has come through.
+    EXPECT_TRUE(waitUntil([&] { return prefs.contains(PrefKey::floatingPanelY); }));
     EXPECT_EQ(prefs.floatingPanelX(), end.x());
     EXPECT_EQ(prefs.floatingPanelY(), end.y());
     EXPECT_EQ(activeWindow(), front);
 
     // The next launch puts it there.
+    controller.reset();
     controller = std::make_unique<FloatingPanelController>(
         std::make_unique<FloatingPanelPlaceholder>(locale), prefs, x11WindowHints());
     ASSERT_TRUE(showPanel());
@@ -328,4 +351,26 @@ TEST_F(FloatingPanelDesktopTest, HiddenAndShownAgainItKeepsItsPlaceAndItsHints)
     const QStringList states = atomNames("_NET_WM_STATE");
     EXPECT_THAT(states, Contains("_NET_WM_STATE_SKIP_TASKBAR"));
     EXPECT_THAT(states, Contains("_NET_WM_STATE_ABOVE"));
+}
+
+// A move the window manager makes is the panel's new place: stored, and kept
+// when the panel is shown again or changes its width.
+TEST_F(FloatingPanelDesktopTest, AMoveByTheWindowManagerIsKeptAndStored)
+{
+    ASSERT_TRUE(showPanel());
+    spinFor(100);   // until the window manager is done with it
+    const QPoint to(100, 150);
+
+    moveByWindowManager(to);
+
+    ASSERT_TRUE(waitUntil([&] { return serverPosition() == to; })) << "at " << serverPosition().x()
+                                                                   << ',' << serverPosition().y();
+    ASSERT_TRUE(waitUntil([&] { return prefs.floatingPanelX() == to.x() && prefs.floatingPanelY() == to.y(); }))
+        << "stored " << prefs.floatingPanelX().value_or(-1) << ',' << prefs.floatingPanelY().value_or(-1);
+
+    controller->hide();
+    ASSERT_TRUE(waitUntil([&] { return !isViewable(panelId()) && !stacking().contains(panelId()); }));
+    ASSERT_TRUE(showPanel());
+    spinFor(100);
+    EXPECT_EQ(serverPosition(), to);
 }

@@ -300,8 +300,7 @@ TEST(HotkeyManagerOnX11, ACombinationTheWindowManagerHoldsIsReportedAsInUse)
     // openbox binds Super+E.
     EXPECT_EQ(manager.registerHotkey("\u2318 E", [] {}),
               "Failed to register hotkey '\u2318 E'. It may be in use by another application.");
-    EXPECT_THAT(log.lines(), testing::Contains("ERROR HotkeyManager: failed to register hotkey '\u2318 E', status: "
-                                               "10 (another X client has grabbed this key combination)"));
+    EXPECT_THAT(log.lines(), testing::Contains("ERROR HotkeyManager: failed to register hotkey '\u2318 E', status: 10"));
 }
 
 }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "desktop/PasteTargetProcess.h"
+#include "platform/x11/X11ClipboardReader.h"
 #include "platform/x11/X11Connection.h"
 #include "platform/atspi/AtspiAccessibility.h"
 #include "platform/x11/X11DesktopWindows.h"
@@ -66,7 +67,8 @@ protected:
     Logger logger{home.path()};
     X11DesktopWindows windows;
     TextInjector injector{logger, std::make_unique<X11DesktopWindows>(),
-                          std::make_unique<AtspiAccessibility>(), std::make_unique<X11KeySynthesizer>()};
+                          std::make_unique<AtspiAccessibility>(), std::make_unique<X11KeySynthesizer>(),
+                          std::make_unique<X11ClipboardReader>()};
 };
 
 PasteTargetProcess::Options accessibleWithText(const QString& text)

@@ -338,9 +338,10 @@ TEST_F(SessionManagerProcessingTest, CancelWhilePolishingChangesNothingLater)
     EXPECT_TRUE(logLines().filter("PostProcessor: completed").isEmpty());
 }
 
-// The return to idle sets the state first, then clears the waiting text and
-// everything about it, the message of an earlier failure included.
-TEST_F(SessionManagerProcessingTest, ReturnToIdleClearsEverythingAfterTheState)
+// The return to idle clears the waiting text and everything about it, the
+// message of an earlier failure included, before it announces idle: an
+// observer of the state never sees idle with the old text.
+TEST_F(SessionManagerProcessingTest, ReturnToIdleAnnouncesIdleWithEverythingCleared)
 {
     // First a failed dictation, whose message stays through the next one.
     int polishes = 0;
@@ -371,7 +372,7 @@ TEST_F(SessionManagerProcessingTest, ReturnToIdleClearsEverythingAfterTheState)
     session->copyText();
 
     EXPECT_EQ(seenAtStateChange,
-              (QStringList{"idle", "'" + kPolished + "'", "7", "recording", "target", "message", "app"}));
+              (QStringList{"idle", "none", "0", "no recording", "no target", "no message", "no app"}));
     EXPECT_EQ(session->state(), SessionState::idle);
     EXPECT_FALSE(session->cleanedText());
     EXPECT_FALSE(session->injectionTarget());

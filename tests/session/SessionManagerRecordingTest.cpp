@@ -63,6 +63,36 @@ TEST_F(SessionManagerRecordingTest, PauseResumeStopFollowTheRowAndLeaveThePauseO
     EXPECT_TRUE(waitForState(SessionState::idle));
 }
 
+// Pause, resume and stop change the current recording: observers are told,
+// and what they read then is the changed recording.
+TEST_F(SessionManagerRecordingTest, PauseResumeAndStopAnnounceTheChangedRecording)
+{
+    buildReady();
+    start();
+    QStringList seen;
+    QObject::connect(session.get(), &SessionManager::changed, [&] {
+        seen << (session->currentRecording() ? toText(session->currentRecording()->status)
+                                             : QStringLiteral("none"));
+    });
+    const struct {
+        const char* operation;
+        std::function<void()> run;
+        RecordingStatus expected;
+    } steps[] = {
+        {"pause", [&] { session->pauseRecording(); }, RecordingStatus::paused},
+        {"resume", [&] { session->resumeRecording(); }, RecordingStatus::recording},
+        {"stop", [&] { session->stopRecording(); }, RecordingStatus::recorded},
+    };
+    for (const auto& step : steps) {
+        spinFor(30);
+        seen.clear();
+        step.run();   // the announcement comes within the call
+        EXPECT_TRUE(seen.contains(toText(step.expected)))
+            << step.operation << ": announced " << seen.join(", ").toStdString();
+    }
+    EXPECT_TRUE(waitForState(SessionState::idle));
+}
+
 TEST_F(SessionManagerRecordingTest, StopStraightAfterStartStillSealsAndTranscribesTheSlice)
 {
     buildReady();

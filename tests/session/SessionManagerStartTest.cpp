@@ -83,6 +83,49 @@ INSTANTIATE_TEST_SUITE_P(
 
 namespace {
 
+class SessionManagerStartTest : public SessionFixture
+{
+};
+
+}  // namespace
+
+// The alert waits in its own event loop: presses of the hot key meanwhile,
+// even once the permission has been granted, neither stack another alert nor
+// start a recording beneath it.
+TEST_F(SessionManagerStartTest, PressesWhileAnAlertIsOpenAreIgnored)
+{
+    permissions.authorization = MicrophoneAuthorization::denied;
+    buildReady();
+    alerts.whileShown = [&] {
+        hotkeys.press();
+        spinFor(20);
+        permissions.authorization = MicrophoneAuthorization::authorized;
+        session->permissionManager().checkMicrophonePermission();
+        hotkeys.press();
+        spinFor(20);
+    };
+    freshLines();
+
+    hotkeys.press();
+    ASSERT_TRUE(waitUntil([&] { return !alerts.shown.isEmpty(); }));
+    spinFor(20);
+
+    EXPECT_EQ(alerts.shown.size(), 1);
+    EXPECT_EQ(session->state(), SessionState::idle);
+    EXPECT_TRUE(session->database().fetchAllRecordings(std::nullopt, true).isEmpty());
+    EXPECT_EQ(freshLines().filter("ignored toggle").size(), 2);
+
+    // Once it is answered, the next press starts as usual.
+    alerts.whileShown = {};
+    hotkeys.press();
+    ASSERT_TRUE(waitForState(SessionState::recording));
+    const QString id = session->currentRecording()->id;
+    session->cancelRecording();
+    EXPECT_TRUE(slicesSettle(id, 1));
+}
+
+namespace {
+
 struct StartFailureCase
 {
     const char* name;

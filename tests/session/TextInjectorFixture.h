@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "session/TextInjector.h"
+#include "platform/x11/X11ClipboardReader.h"
 #include "store/Logger.h"
 #include "support/FakeAccessibility.h"
 #include "support/FakeDesktopWindows.h"
@@ -32,7 +33,7 @@ protected:
         using std::chrono::milliseconds;
         injector = std::make_unique<TextInjector>(
             logger, std::move(windowsFake), std::move(accessibilityFake), std::move(keysFake),
-            TextInjectorTiming{milliseconds(1), milliseconds(1), kRestoreDelay});
+            std::make_unique<X11ClipboardReader>(), TextInjectorTiming{milliseconds(1), milliseconds(1), kRestoreDelay});
         clipboard().clear();
     }
 

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 
 #include "platform/atspi/AtspiAccessibility.h"
+#include "platform/x11/X11ClipboardReader.h"
 #include "platform/x11/X11DesktopWindows.h"
 #include "platform/x11/X11KeySynthesizer.h"
 #include "session/TextInjector.h"
@@ -35,7 +36,8 @@ TEST(TextInjectorOffscreen, InjectorOnTheDefaultBackendsReportsTheTextNotInserte
     TempHome home;
     Logger logger(home.path());
     TextInjector injector(logger, std::make_unique<X11DesktopWindows>(),
-                          std::make_unique<AtspiAccessibility>(), std::make_unique<X11KeySynthesizer>());
+                          std::make_unique<AtspiAccessibility>(), std::make_unique<X11KeySynthesizer>(),
+                          std::make_unique<X11ClipboardReader>());
     QGuiApplication::clipboard()->setText("the user's");
 
     injector.captureTarget();

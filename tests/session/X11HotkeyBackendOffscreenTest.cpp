@@ -25,6 +25,5 @@ TEST(X11HotkeyBackendOffscreen, TheManagerReportsTheFailedRegistration)
     EXPECT_EQ(manager.registerHotkey("\u2318 \u21e7 E", [] {}),
               "Failed to register hotkey '\u2318 \u21e7 E'. It may be in use by another application.");
     EXPECT_THAT(log.lines(), testing::ElementsAre("ERROR HotkeyManager: failed to register hotkey '\u2318 \u21e7 E', "
-                                                  "status: -1 (no X11 connection: the application does not run on "
-                                                  "an X display)"));
+                                                  "status: -1"));
 }

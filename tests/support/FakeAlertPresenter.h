@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <functional>
 
 #include "platform/AlertPresenter.h"
 
@@ -11,9 +12,14 @@ public:
     int run(const Alert& alert) override
     {
         shown.append(alert);
+        if (whileShown)
+            whileShown();
         return answer;
     }
 
     int answer = -1;
+    // Runs while the alert is up, as the events a real alert's own event
+    // loop would deliver.
+    std::function<void()> whileShown;
     QList<Alert> shown;
 };

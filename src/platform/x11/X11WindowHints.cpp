@@ -41,9 +41,26 @@ void skipTaskbar(QWidget& window)
     }
 }
 
+QPoint position(const QWidget& window)
+{
+    const auto x = X11Connection::fromQt();
+    if (!x || !window.testAttribute(Qt::WA_WState_Created))
+        return window.pos();
+    xcb_translate_coordinates_reply_t* reply = xcb_translate_coordinates_reply(
+        x->get(), xcb_translate_coordinates(x->get(), xcb_window_t(window.winId()), x->root(), 0, 0),
+        nullptr);
+    if (!reply)
+        return window.pos();
+    // The server counts device pixels.
+    const qreal ratio = window.devicePixelRatioF();
+    const QPoint position(qRound(reply->dst_x / ratio), qRound(reply->dst_y / ratio));
+    std::free(reply);
+    return position;
+}
+
 } // namespace
 
 WindowHints x11WindowHints()
 {
-    return {.skipTaskbar = skipTaskbar};
+    return {.skipTaskbar = skipTaskbar, .position = position};
 }

@@ -1,0 +1,3 @@
+#include "platform/ClipboardReader.h"
+
+ClipboardReader::~ClipboardReader() = default;

@@ -210,12 +210,12 @@ TEST_F(APITesterTest, BodyThatIsNotJsonFailsWithTheParseError)
 TEST_F(APITesterTest, RowsChangeInTheOrderTheProbesFinish)
 {
     APITester slowTester{{.serviceRequestTimeout = 5s, .serviceTestTimeout = 5s}};
-    const std::chrono::milliseconds delays[] = {520ms, 130ms, 340ms, 20ms, 230ms};
     answerFor = [&](int row) {
         HttpFake::Answer a = defaultAnswer(row);
-        a.delay = delays[row];
+        a.heldAs = QString::number(row);
         return a;
     };
+    HttpFake* const services[] = {&openAI, &openAI, &openAI, &dashScope, &deepSeek};
     QList<Row> previous;
     QList<int> changedRows;
     QStringList whenTranscriptionEnded;
@@ -235,7 +235,18 @@ TEST_F(APITesterTest, RowsChangeInTheOrderTheProbesFinish)
         previous = now;
     });
 
-    runToEnd(slowTester);
+    slowTester.runAll("sk-o", "sk-d", "sk-k");
+    ASSERT_TRUE(waitUntil([&] { return openAI.requests().size() == 3 && dashScope.requests().size() == 1
+                                       && deepSeek.requests().size() == 1; }));
+    // The answers come one at a time, each once the row before it has changed.
+    for (int row : {3, 1, 4, 2, 0}) {
+        const qsizetype changes = changedRows.size();
+        if (row == 0)
+            spinFor(500);   // the slow row's answer takes half a second at least
+        ASSERT_TRUE(services[row]->release(QString::number(row))) << row;
+        ASSERT_TRUE(waitUntil([&] { return changedRows.size() > changes; })) << row;
+    }
+    ASSERT_TRUE(waitUntil([&] { return !slowTester.isRunning(); }));
 
     EXPECT_EQ(changedRows, (QList<int>{3, 1, 4, 2, 0}));
     EXPECT_EQ(whenTranscriptionEnded.first(), "pending: Testing...") << "the slow row still waits";
@@ -243,7 +254,7 @@ TEST_F(APITesterTest, RowsChangeInTheOrderTheProbesFinish)
               (QStringList{"success: I am a model.", "success: I am a model.", "success: Hello.",
                            "success: Hello.", "success: I am a model."}));
     EXPECT_GE(*slowTester.results()[0].latency, 0.5);
-    EXPECT_LT(*slowTester.results()[3].latency, 0.5);
+    EXPECT_LT(*slowTester.results()[3].latency, *slowTester.results()[0].latency);
 }
 
 TEST_F(APITesterTest, ProbeThatGetsNoAnswerTimesOut)

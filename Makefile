@@ -14,11 +14,9 @@ build: configure
 	@cmake --build $(BUILD) --parallel $(JOBS)
 
 # Every test runs inside a private headless desktop (Xvfb, openbox, D-Bus,
-# accessibility bus); unit tests still use the offscreen platform. A few
-# tests measure real timers and can miss on a machine loaded by eight test
-# processes at once: a failing case is run again, up to three times.
+# accessibility bus); unit tests still use the offscreen platform.
 test: build
-	@scripts/desktop-session sh -c 'cd $(BUILD) && ctest --output-on-failure --parallel $(JOBS) --repeat until-pass:3'
+	@scripts/desktop-session sh -c 'cd $(BUILD) && ctest --output-on-failure --parallel $(JOBS)'
 
 # The unit tests again, built with AddressSanitizer and UndefinedBehaviorSanitizer
 # in a folder of their own (which builds neither the desktop tests nor the

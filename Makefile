@@ -1,7 +1,8 @@
 BUILD ?= build
+SANITIZE_BUILD ?= build-sanitize
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build test run clean
+.PHONY: deps configure build test test-sanitize run clean
 
 deps:
 	@bash scripts/install-deps
@@ -13,11 +14,19 @@ build: configure
 	@cmake --build $(BUILD) --parallel $(JOBS)
 
 # Every test runs inside a private headless desktop (Xvfb, openbox, D-Bus,
-# accessibility bus); unit tests still use the offscreen platform. A few
-# tests measure real timers and can miss on a machine loaded by eight test
-# processes at once: a failing case is run again, up to three times.
+# accessibility bus); unit tests still use the offscreen platform.
 test: build
-	@scripts/desktop-session sh -c 'cd $(BUILD) && ctest --output-on-failure --parallel $(JOBS) --repeat until-pass:3'
+	@scripts/desktop-session sh -c 'cd $(BUILD) && ctest --output-on-failure --parallel $(JOBS)'
+
+# The unit tests again, built with AddressSanitizer and UndefinedBehaviorSanitizer
+# in a folder of their own (which builds neither the desktop tests nor the
+# benchmarks). A leak, like any other finding, fails the test that made it.
+test-sanitize: deps
+	@cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DTALVEX_SANITIZE=ON
+	@cmake --build $(SANITIZE_BUILD) --parallel $(JOBS)
+	@ASAN_OPTIONS=detect_stack_use_after_return=1:strict_init_order=1 \
+	 UBSAN_OPTIONS=print_stacktrace=1 \
+	 scripts/desktop-session sh -c 'cd $(SANITIZE_BUILD) && ctest --output-on-failure --parallel $(JOBS) -LE desktop'
 
 # Starts Talvex on your desktop; without a display (a server, CI) it runs in
 # the private headless desktop of scripts/desktop-session instead.
@@ -26,4 +35,4 @@ run: build
 	 else scripts/desktop-session $(BUILD)/src/talvex; fi
 
 clean:
-	@rm -rf $(BUILD)
+	@rm -rf $(BUILD) $(SANITIZE_BUILD)

@@ -77,6 +77,11 @@ TranscriptionOrchestrator::TranscriptionOrchestrator(ProviderFactory providerFac
 
 TranscriptionOrchestrator::~TranscriptionOrchestrator() { m_lifetime.cancel(); }
 
+QCoro::Task<> TranscriptionOrchestrator::wait(std::chrono::milliseconds duration) const
+{
+    return m_timing.wait ? m_timing.wait(duration) : waitFor(duration);
+}
+
 void TranscriptionOrchestrator::onSliceReady(const Slice& slice)
 {
     // Not kept: the task runs to its end on its own.
@@ -126,7 +131,7 @@ QCoro::Task<void> TranscriptionOrchestrator::transcribeSlice(Slice slice)
         }
         m_logger.error(label + QStringLiteral(" attempt %1 failed: ").arg(attempt) + failure);
         if (attempt < kMaxRetries) {
-            co_await waitFor(m_timing.retryWaitUnit * (1 << attempt));
+            co_await wait(m_timing.retryWaitUnit * (1 << attempt));
             // A slice deleted meanwhile needs no further attempt.
             if (!self || !liveSlice(slice.id))
                 co_return;
@@ -170,7 +175,7 @@ QCoro::Task<Recording> TranscriptionOrchestrator::finalizeRecording(Recording re
                 transcribeSlice(slice);
             }
         }
-        co_await waitFor(m_timing.pollInterval);
+        co_await wait(m_timing.pollInterval);
         if (!self)
             co_return recording;
     }

@@ -28,6 +28,9 @@ struct OrchestratorTiming
     std::chrono::milliseconds retryWaitUnit = std::chrono::seconds(1);
     // How often the finalising step looks at the slices again.
     std::chrono::milliseconds pollInterval = std::chrono::milliseconds(500);
+    // Waits that long on the main thread: a precise timer unless set. Tests
+    // set it to see which waits are asked for, whatever the machine's load.
+    std::function<QCoro::Task<>(std::chrono::milliseconds)> wait;
 };
 
 // Turns the slices of a recording into its final text: every sealed slice is
@@ -108,6 +111,7 @@ private:
                                             const std::function<void(Recording&)>& change);
 
     void setProgress(int completed, int total);
+    QCoro::Task<> wait(std::chrono::milliseconds duration) const;
 
     ProviderFactory m_providerFactory;
     PostProcessor& m_postProcessor;

@@ -2,6 +2,7 @@
 
 #include <QSignalSpy>
 #include <gtest/gtest.h>
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -81,6 +82,20 @@ protected:
 
     ToneCapture& capture() { return *captures.last(); }
 
+    // Gives the recorder a clock that moves only by advance(): slice lengths
+    // and the elapsed time are then exactly what the test says, however late
+    // the machine runs the timers. Call before rec().
+    void useManualClock()
+    {
+        timing.clock = [now = m_now] { return *now; };
+    }
+
+    void advance(double seconds)
+    {
+        *m_now += std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(seconds));
+    }
+
     bool waitForElapsed(double seconds, int timeoutMs = 5000)
     {
         return waitUntil([&] { return rec().elapsedTime() >= seconds; }, timeoutMs);
@@ -134,4 +149,6 @@ private:
     }
 
     std::unique_ptr<AudioRecorder> m_recorder;
+    std::shared_ptr<std::chrono::steady_clock::time_point> m_now =
+        std::make_shared<std::chrono::steady_clock::time_point>(std::chrono::steady_clock::now());
 };

@@ -25,12 +25,11 @@ class AudioRecorderTest : public AudioRecorderFixture
 TEST_F(AudioRecorderTest, AShortRecordingIsOneSliceSealedAtTheStop)
 {
     const QString account = "0F1E2D3C-4B5A-4978-8695-A4B3C2D1E0F9";
+    useManualClock();
     rec().sliceDuration = 5.0;
-    QElapsedTimer clock;
-    clock.start();
     ASSERT_EQ(start(account), std::nullopt);
-    ASSERT_TRUE(waitForElapsed(0.3));
-    const double wall = clock.nsecsElapsed() / 1e9;
+    ASSERT_TRUE(waitUntil([&] { return capture().buffersDelivered() >= 2; }));
+    advance(0.3);
     const double total = rec().stop();
 
     ASSERT_EQ(handed.size(), 1);
@@ -47,14 +46,14 @@ TEST_F(AudioRecorderTest, AShortRecordingIsOneSliceSealedAtTheStop)
         << row->filename.toStdString();
     EXPECT_EQ(row->status, SliceStatus::pending);
     ASSERT_TRUE(row->duration);
-    EXPECT_NEAR(*row->duration, total, 0.05);
+    EXPECT_DOUBLE_EQ(*row->duration, 0.3);
     EXPECT_EQ(row->rawText, std::nullopt);
     EXPECT_EQ(row->provider, std::nullopt);
     EXPECT_EQ(row->error, std::nullopt);
     EXPECT_EQ(row->deletedAt, std::nullopt);
     EXPECT_EQ(handed[0].slice.filename, row->filename);
 
-    EXPECT_NEAR(total, wall, 0.05);
+    EXPECT_DOUBLE_EQ(total, 0.3);
     EXPECT_EQ(rec().elapsedTime(), total);
     ASSERT_EQ(openedFiles().size(), 1);
     EXPECT_EQ(openedFiles()[0].path, files.recordingsDirectory() + "/" + row->filename);
@@ -72,10 +71,18 @@ TEST_F(AudioRecorderTest, AShortRecordingIsOneSliceSealedAtTheStop)
 
 TEST_F(AudioRecorderTest, SlicesAreSealedAutomaticallyAtTheSliceLength)
 {
+    useManualClock();
     tone.speed = 10.0;
     rec().sliceDuration = 0.3;
+    QElapsedTimer wall;
+    wall.start();
     ASSERT_EQ(start(), std::nullopt);
-    ASSERT_TRUE(waitUntil([&] { return handed.size() >= 3; }));
+    for (int seals = 1; seals <= 3; ++seals) {
+        advance(0.3);
+        ASSERT_TRUE(waitUntil([&] { return handed.size() >= seals; }));
+    }
+    // The slice timer is a real timer: it never fires early.
+    EXPECT_GE(wall.elapsed(), 900);
     rec().stop();
 
     ASSERT_EQ(handed.size(), 4);
@@ -89,9 +96,7 @@ TEST_F(AudioRecorderTest, SlicesAreSealedAutomaticallyAtTheSliceLength)
         EXPECT_EQ(rows[i].id, slice.id);
         EXPECT_TRUE(handed[i].rowStored);
         EXPECT_TRUE(handed[i].memoryFileClosed);
-        if (i < 3) {
-            EXPECT_NEAR(*slice.duration, 0.3, 0.1);   // timers run late on a loaded machine
-        }
+        EXPECT_DOUBLE_EQ(*slice.duration, i < 3 ? 0.3 : 0.0);
         const QString label = QString::asprintf("slice_%03d", i + 1);
         expectedLines << "INFO AudioRecorder: writing " + label + " \u2192 " + slice.filename;
         if (i == 0)
@@ -105,8 +110,6 @@ TEST_F(AudioRecorderTest, SlicesAreSealedAutomaticallyAtTheSliceLength)
 
     // Every buffer is in exactly one slice, in order.
     EXPECT_EQ(writtenAudio(), deliveredAudio());
-    for (const MemoryAudioFileWriter::File& file : openedFiles().mid(0, 3))
-        EXPECT_NEAR(tone.format.secondsFor(file.frames()), 0.3 * tone.speed, 0.1 * tone.speed);
 }
 
 // Handing a sealed slice on takes time (its file is finished, its
@@ -152,40 +155,42 @@ TEST_F(AudioRecorderTest, NoAudioIsLostWhileTheNextSliceFileOpens)
 
 TEST_F(AudioRecorderTest, PausesEndSlicesAndAreLeftOutOfTheElapsedTime)
 {
+    useManualClock();
     rec().sliceDuration = 5.0;
     QSignalSpy published(&rec(), &AudioRecorder::elapsedTimeChanged);
-    QElapsedTimer clock;
-    clock.start();
     ASSERT_EQ(start(), std::nullopt);
-    ASSERT_TRUE(waitForElapsed(0.4));
-    const double recordedBeforePause = clock.nsecsElapsed() / 1e9;
+    ASSERT_TRUE(waitUntil([&] { return capture().buffersDelivered() >= 1; }));
+    advance(0.4);
+    ASSERT_TRUE(waitUntil([&] { return published.size() == 1; }));   // the next tick
     rec().pause();
     const double atPause = rec().elapsedTime();
-    EXPECT_NEAR(atPause, recordedBeforePause, 0.05);
+    EXPECT_DOUBLE_EQ(atPause, 0.4);
     ASSERT_EQ(handed.size(), 1);
 
-    const qsizetype publishedBeforePause = published.size();
+    advance(0.3);   // time passes while paused
     spinFor(300);
     EXPECT_EQ(rec().elapsedTime(), atPause);
-    EXPECT_EQ(published.size(), publishedBeforePause);
+    EXPECT_EQ(published.size(), 1);
 
-    clock.start();
     ASSERT_EQ(rec().resume(), std::nullopt);
-    ASSERT_TRUE(waitForElapsed(atPause + 0.4));
-    const double recordedAfterPause = clock.nsecsElapsed() / 1e9;
+    const int buffersAtResume = capture().buffersDelivered();
+    ASSERT_TRUE(waitUntil([&] { return capture().buffersDelivered() > buffersAtResume; }));
+    advance(0.5);
+    ASSERT_TRUE(waitUntil([&] { return published.size() == 2; }));
     const double total = rec().stop();
-    EXPECT_NEAR(total, recordedBeforePause + recordedAfterPause, 0.05);
+    EXPECT_DOUBLE_EQ(total, 0.9);
     EXPECT_EQ(rec().elapsedTime(), total);
-    // Ten times a second while recording.
-    EXPECT_GE(published.size(), 7);
-    EXPECT_LE(published.size(), 13);
+    // Each tick while recording publishes the clock's time, once per change.
+    ASSERT_EQ(published.size(), 2);
+    EXPECT_DOUBLE_EQ(published[0][0].toDouble(), 0.4);
+    EXPECT_DOUBLE_EQ(published[1][0].toDouble(), 0.9);
 
     ASSERT_EQ(handed.size(), 2);
-    const double recorded[] = {recordedBeforePause, recordedAfterPause};
+    const double recorded[] = {0.4, 0.5};
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(handed[i].slice.sliceIndex, i + 1);
-        EXPECT_NEAR(*handed[i].slice.duration, recorded[i], 0.05);
+        EXPECT_DOUBLE_EQ(*handed[i].slice.duration, recorded[i]);
         EXPECT_TRUE(handed[i].rowStored);
         EXPECT_TRUE(handed[i].memoryFileClosed);
     }
@@ -198,8 +203,7 @@ TEST_F(AudioRecorderTest, PausesEndSlicesAndAreLeftOutOfTheElapsedTime)
         EXPECT_LT(file.bufferFrames.last(), AudioCapture::kBufferFrames);
     EXPECT_EQ(writtenAudio(), deliveredAudio());
 
-    // The line rounds the slice's length to whole seconds (0.4 s can round
-    // either way on a loaded machine).
+    // The line rounds the slice's length to whole seconds.
     const auto sealedSeconds = [&](int i) { return QString::asprintf("%.0f", *handed[i].slice.duration); };
     EXPECT_THAT(recorderLines(),
                 ElementsAre("INFO AudioRecorder: writing slice_001 \u2192 " + handed[0].slice.filename,
@@ -262,18 +266,24 @@ TEST_F(AudioRecorderTest, AFailedOpenOfTheNextSliceIsLoggedAndTriedAgainAtTheNex
             failures.openError = "No space left on device";
         return std::make_unique<MemoryAudioFileWriter>(written, failures);
     };
+    useManualClock();
     tone.speed = 10.0;
     rec().sliceDuration = 0.25;
     ASSERT_EQ(start(), std::nullopt);
+    advance(0.25);
+    ASSERT_TRUE(waitUntil([&] { return !log.lines().filter("cannot open slice_002").isEmpty(); }));
     // Slice 1 takes the audio until the next tick can open a file.
+    advance(0.25);
+    ASSERT_TRUE(waitUntil([&] { return handed.size() >= 1; }));
+    advance(0.25);
     ASSERT_TRUE(waitUntil([&] { return handed.size() >= 2; }));
     rec().stop();
 
     ASSERT_EQ(handed.size(), 3);
     EXPECT_EQ(handed[0].slice.sliceIndex, 1);
-    EXPECT_NEAR(*handed[0].slice.duration, 0.5, 0.05);
+    EXPECT_DOUBLE_EQ(*handed[0].slice.duration, 0.5);
     EXPECT_EQ(handed[1].slice.sliceIndex, 2);
-    EXPECT_NEAR(*handed[1].slice.duration, 0.25, 0.05);
+    EXPECT_DOUBLE_EQ(*handed[1].slice.duration, 0.25);
     EXPECT_EQ(handed[2].slice.sliceIndex, 3);
     EXPECT_EQ(writtenAudio(), deliveredAudio());
     EXPECT_EQ(recorderLines().filter("ERROR"),

@@ -48,6 +48,11 @@ TEST_F(SessionFullDiskTest, NoPartialTextIsInsertedAndTheAudioIsFoundAgainAfterA
     const QString id = start();
     // Slice 1 is stored; slice 2 has audio in its file when the disk fills.
     ASSERT_TRUE(waitUntil([&] { return secondsInFile(id, 2) >= 0.4; }, 8000));
+    // And its text stored, before the disk fills.
+    ASSERT_TRUE(waitUntil([&] {
+        const QList<Slice> stored = slices(id);
+        return !stored.isEmpty() && stored.first().status == SliceStatus::completed;
+    }));
     ASSERT_TRUE(disk.fill());
     spinFor(500);
     session->stopRecording();

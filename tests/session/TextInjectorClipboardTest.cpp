@@ -1,4 +1,5 @@
 #include <QBuffer>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QMimeData>
 #include <gmock/gmock.h>
@@ -114,11 +115,14 @@ TEST_F(TextInjectorClipboard, LeavesThePastedTextWhenTheClipboardWasEmpty)
 TEST_F(TextInjectorClipboard, WaitsForTheRestoreDelayBeforePuttingBack)
 {
     clipboard().setText("before");
+    QElapsedTimer clock;
+    clock.start();
     ASSERT_TRUE(paste("dictated"));
-    // The target reads the clipboard only after the paste's key events arrive.
-    spinFor(int(kRestoreDelay.count() / 4));
     EXPECT_EQ(clipboard().text(), "dictated");
-    EXPECT_TRUE(waitForClipboardText("before"));
+    // The target reads the clipboard only after the paste's key events arrive.
+    ASSERT_TRUE(waitForClipboardText("before"));
+    // A coarse timer may fire up to 5 % early, never earlier.
+    EXPECT_GE(clock.elapsed(), kRestoreDelay.count() * 95 / 100);
 }
 
 TEST_F(TextInjectorClipboard, SecondPasteBeforeTheRestoreStillPutsBackTheUsersContent)

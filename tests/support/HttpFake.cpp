@@ -130,6 +130,31 @@ void HttpFake::respond(QTcpSocket* socket, const Answer& answer)
 {
     if (answer.silent)
         return;
+    if (!answer.heldAs.isEmpty()) {
+        m_held.append({QPointer<QTcpSocket>(socket), answer});
+        return;
+    }
+    send(socket, answer);
+}
+
+bool HttpFake::release(const QString& tag)
+{
+    bool released = false;
+    for (auto it = m_held.begin(); it != m_held.end();) {
+        if (it->second.heldAs != tag) {
+            ++it;
+            continue;
+        }
+        if (it->first)
+            send(it->first, it->second);
+        it = m_held.erase(it);
+        released = true;
+    }
+    return released;
+}
+
+void HttpFake::send(QTcpSocket* socket, const Answer& answer)
+{
     QPointer<QTcpSocket> target(socket);
     QTimer::singleShot(answer.delay, this, [target, answer] {
         if (!target)

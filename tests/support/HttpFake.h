@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QList>
 #include <QObject>
+#include <QPointer>
+#include <QString>
 #include <QTcpServer>
 #include <QUrl>
 #include <chrono>
@@ -42,6 +44,9 @@ public:
         std::chrono::milliseconds delay{0};
         // Never answer; the connection stays open.
         bool silent = false;
+        // Kept until release() names it (after the delay): answers then come
+        // in the order the test chooses, however the machine schedules.
+        QString heldAs;
         // Close the connection after this many bytes of the answer (0: before
         // any), as a dropped connection.
         std::optional<qsizetype> dropAfter;
@@ -66,6 +71,9 @@ public:
 
     const QList<Request>& requests() const { return m_requests; }
 
+    // Sends the answers held as `tag` that have been asked for; false if none.
+    bool release(const QString& tag);
+
     // The bytes sent for `answer` (status line, headers, body).
     static QByteArray encode(const Answer& answer);
 
@@ -76,10 +84,12 @@ private:
     void accept();
     void read(QTcpSocket* socket);
     void respond(QTcpSocket* socket, const Answer& answer);
+    void send(QTcpSocket* socket, const Answer& answer);
     Answer nextAnswer(const Request& request);
 
     QTcpServer m_server;
     QList<Request> m_requests;
     std::deque<Answer> m_queue;
     Responder m_responder;
+    QList<std::pair<QPointer<QTcpSocket>, Answer>> m_held;
 };

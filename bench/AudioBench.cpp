@@ -1,6 +1,6 @@
-// Slice audio benchmark: how fast the slice writer encodes, and how long the
-// capture thread can be kept waiting by the swap of one slice writer for the
-// next, in a stand-in and in the recorder itself.
+// Slice audio benchmark: how fast the slice writer encodes speech, and how long
+// the capture thread can be kept waiting by the swap of one slice writer for
+// the next, in a stand-in and in the recorder itself.
 // Usage: audio_bench [seconds-per-slice] [slices] [speed]
 #include <QCoreApplication>
 #include <QDir>
@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -21,6 +22,7 @@
 #include "store/Logger.h"
 #include "store/RecordId.h"
 #include "store/RecordingFileManager.h"
+#include "support/DecodedAudio.h"
 #include "support/SharedCapture.h"
 #include "support/TempHome.h"
 #include "support/ToneCapture.h"
@@ -33,7 +35,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Speech spends the encoder's bit rate like a tone over a hiss does.
+// For the hand-off only, where the capture's pace matters, not what it hears.
 const ToneCapture::Signal kSignal{220.0, 0.4, 0.05};
 
 struct NamedFormat
@@ -59,21 +61,46 @@ double millisecondsSince(Clock::time_point start)
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-std::vector<AudioBuffer> toneBuffers(const AudioFormat& format, double seconds)
+// `seconds` of the recorded speech, looped, in `format`: resampled from its
+// own rate by linear interpolation, the same in every channel.
+std::vector<AudioBuffer> speechBuffers(const DecodedAudio& speech, const AudioFormat& format,
+                                       double seconds)
 {
     std::vector<AudioBuffer> buffers;
     const qint64 frames = qint64(seconds * format.sampleRate);
-    for (qint64 at = 0; at < frames; at += AudioCapture::kBufferFrames)
-        buffers.push_back(ToneCapture::tone(format, kSignal, at, AudioCapture::kBufferFrames));
+    const double step = double(speech.sampleRate) / format.sampleRate;
+    const qsizetype length = qsizetype(speech.samples.size());
+    const auto sampleAt = [&](qint64 frame) {
+        const double at = std::fmod(double(frame) * step, double(length));
+        const qsizetype before = qsizetype(at);
+        const double weight = at - double(before);
+        return float((1.0 - weight) * speech.samples[before] + weight * speech.samples[(before + 1) % length]);
+    };
+    for (qint64 first = 0; first < frames; first += AudioCapture::kBufferFrames) {
+        const int count = int(std::min<qint64>(AudioCapture::kBufferFrames, frames - first));
+        AudioBuffer buffer{format, QByteArray(count * format.bytesPerFrame(), Qt::Uninitialized)};
+        for (int i = 0; i < count; ++i) {
+            const float value = sampleAt(first + i);
+            for (int channel = 0; channel < format.channelCount; ++channel) {
+                const int at = i * format.channelCount + channel;
+                if (format.sampleFormat == AudioSampleFormat::float32)
+                    reinterpret_cast<float*>(buffer.data.data())[at] = value;
+                else
+                    reinterpret_cast<qint16*>(buffer.data.data())[at] =
+                        qint16(std::clamp(value, -1.0f, 1.0f) * 32767.0f);
+            }
+        }
+        buffers.push_back(std::move(buffer));
+    }
     return buffers;
 }
 
 // Seconds of audio encoded per second of CPU on the appending thread, the
 // costliest single append, and the wall time of close() (flush and remux).
-void benchEncoding(const NamedFormat& named, const QString& folder)
+void benchEncoding(const NamedFormat& named, const DecodedAudio& speech, const QString& folder)
 {
     const double seconds = 120.0;
-    const std::vector<AudioBuffer> buffers = toneBuffers(named.format, seconds);
+    const std::vector<AudioBuffer> buffers = speechBuffers(speech, named.format, seconds);
     FfmpegAudioFileWriter writer;
     if (!writer.open(QDir(folder).filePath("encode.m4a"), named.format)) {
         std::printf("  %-20s open failed: %s\n", named.name, qPrintable(writer.errorString()));
@@ -254,10 +281,16 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    std::printf("Slice writer encoding speed (AAC mono %d kb/s, one thread, 120 s of audio):\n",
-                FfmpegAudioFileWriter::kBitRate / 1000);
+    const DecodedAudio speech = DecodedAudio::decode(QStringLiteral(TALVEX_TEST_AUDIO));
+    if (!speech.error.isEmpty() || speech.samples.empty()) {
+        std::fprintf(stderr, "cannot decode the speech sample: %s\n", qPrintable(speech.error));
+        return 1;
+    }
+    std::printf("Slice writer encoding speed (AAC mono %d kb/s, one thread, 120 s of speech:"
+                " a %.1f s recording looped):\n",
+                FfmpegAudioFileWriter::kBitRate / 1000, speech.seconds());
     for (const NamedFormat& named : kFormats)
-        benchEncoding(named, folder.path());
+        benchEncoding(named, speech, folder.path());
 
     std::printf("\nWriter guard: %d slices of %.0f s, capture at %.0fx real time, a swap per slice\n",
                 slices, sliceSeconds, speed);

@@ -137,6 +137,19 @@ TEST_F(AtspiAccessibilityTest, ReadsTheFocusedFieldOfAnotherProcess)
     }
 }
 
+TEST_F(AtspiAccessibilityTest, FindsTheFocusedFieldBehindThousandsOfElements)
+{
+    // More elements before the field than a search on our side may look at:
+    // the application is asked to find its focused element itself.
+    PasteTargetProcess target(accessible({"--widgets", "6000", "--text", "last"}, Toolkit::gtk));
+    ASSERT_TRUE(target.start());
+
+    const auto element = focusedElementOf(target);
+
+    ASSERT_TRUE(element);
+    EXPECT_EQ(element->value(), "last");
+}
+
 TEST_F(AtspiAccessibilityTest, WritesReplaceTheSelectionOrInsertAtTheCaret)
 {
     // Qt counts offsets and the inserted text's length in UTF-16 units, GTK

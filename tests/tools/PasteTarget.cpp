@@ -9,8 +9,13 @@
 // Options: --title <window title>, --text <initial text>, --escaped-text
 // <initial text, escaped as above>, --select <start> <length>, --password,
 // --plain (a multi-line QPlainTextEdit), --rich (a QTextEdit; the initial
-// text is HTML).
+// text is HTML), --widgets <count> (that many labels, in rows of 100 in a
+// scrolled pane, above the field, which comes last in the window's tree).
 #include <QApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QScrollArea>
+#include <QVBoxLayout>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLineEdit>
@@ -54,6 +59,7 @@ struct Options
     bool password = false;
     bool plain = false;
     bool rich = false;
+    int widgets = 0;
 };
 
 Options parse(const QStringList& args)
@@ -75,6 +81,8 @@ Options parse(const QStringList& args)
             options.plain = true;
         else if (args[i] == "--rich")
             options.rich = true;
+        else if (args[i] == "--widgets" && i + 1 < args.size())
+            options.widgets = args[++i].toInt();
     }
     return options;
 }
@@ -128,6 +136,28 @@ QWidget* richTextEdit(const Options& options)
     return edit;
 }
 
+// A window with a pane of `count` labels above the field: a large tree to
+// search through, the field at its very end.
+QWidget* crowded(QWidget* field, int count)
+{
+    auto* rows = new QWidget;
+    auto* rowsLayout = new QVBoxLayout(rows);
+    for (int first = 0; first < count; first += 100) {
+        auto* row = new QWidget;
+        auto* rowLayout = new QHBoxLayout(row);
+        for (int n = first; n < std::min(count, first + 100); ++n)
+            rowLayout->addWidget(new QLabel(QStringLiteral("item %1").arg(n)));
+        rowsLayout->addWidget(row);
+    }
+    auto* pane = new QScrollArea;
+    pane->setWidget(rows);
+    auto* window = new QWidget;
+    auto* layout = new QVBoxLayout(window);
+    layout->addWidget(pane);
+    layout->addWidget(field);
+    return window;
+}
+
 }
 
 int main(int argc, char** argv)
@@ -139,8 +169,9 @@ int main(int argc, char** argv)
     QWidget* edit = options.rich ? richTextEdit(options)
         : options.plain          ? plainTextEdit(options)
                                  : lineEdit(options);
-    edit->setWindowTitle(options.title);
-    edit->resize(400, options.rich || options.plain ? 200 : 40);
+    QWidget* window = options.widgets > 0 ? crowded(edit, options.widgets) : edit;
+    window->setWindowTitle(options.title);
+    window->resize(400, options.rich || options.plain || options.widgets > 0 ? 200 : 40);
 
     ShortcutReporter reporter;
     edit->installEventFilter(&reporter);
@@ -154,9 +185,10 @@ int main(int argc, char** argv)
     });
     readiness.start(10);
 
-    edit->show();
-    edit->activateWindow();
+    window->show();
+    window->activateWindow();
+    edit->setFocus();
     const int result = app.exec();
-    delete edit;
+    delete window;
     return result;
 }

@@ -23,6 +23,8 @@ Options:
                       it adds and removes widgets and types into its own field
                       every few milliseconds, without taking the focus
   --output FILE       also write the last text (as it is) to FILE at exit
+  --widgets N         N labels (in boxes of 100, in a scrolled pane) before
+                      the field, which comes last in the window's tree
 """
 
 import argparse
@@ -63,9 +65,29 @@ class Target:
             self.entry.set_text(options.text)
             self.entry.connect("changed", lambda *_: self.report_text())
             self.field = self.entry
-        self.window.add(self.field)
+        if options.widgets:
+            self.window.add(self.crowded(options.widgets))
+        else:
+            self.window.add(self.field)
         self.ready = False
         self.churn_window = None
+
+    # A pane of `count` labels above the field: a large tree to search
+    # through, the field at its very end.
+    def crowded(self, count):
+        outer = Gtk.Box(orientation=Gtk.Orientation.VERTICAL)
+        rows = Gtk.Box(orientation=Gtk.Orientation.VERTICAL)
+        for first in range(0, count, 100):
+            row = Gtk.Box(orientation=Gtk.Orientation.HORIZONTAL)
+            for n in range(first, min(count, first + 100)):
+                row.add(Gtk.Label(label="item %d" % n))
+            rows.add(row)
+        pane = Gtk.ScrolledWindow()
+        pane.set_min_content_height(100)
+        pane.add(rows)
+        outer.pack_start(pane, True, True, 0)
+        outer.pack_start(self.field, False, False, 0)
+        return outer
 
     def text(self):
         if self.options.view:
@@ -180,6 +202,7 @@ def main():
     parser.add_argument("--select", nargs=2, type=int)
     parser.add_argument("--churn", action="store_true")
     parser.add_argument("--output")
+    parser.add_argument("--widgets", type=int, default=0)
     options = parser.parse_args()
 
     GLib.set_prgname("GtkTarget")

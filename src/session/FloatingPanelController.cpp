@@ -77,6 +77,7 @@ void FloatingPanelController::buildPanel(std::unique_ptr<QWidget> content)
         FloatingPanelPlacement::storedPosition(m_preferences.floatingPanelX(),
                                                m_preferences.floatingPanelY()),
         FloatingPanelPlacement::currentScreens());
+    m_storedPosition = m_position;
     m_panel->setGeometry(QRect(m_position, size));
     m_panel->installEventFilter(this);
 }
@@ -150,8 +151,11 @@ void FloatingPanelController::keepOnScreen()
 void FloatingPanelController::storePosition()
 {
     m_storeTimer.stop();
+    if (m_position == m_storedPosition)
+        return;
     m_preferences.setValue(PrefKey::floatingPanelX, m_position.x());
     m_preferences.setValue(PrefKey::floatingPanelY, m_position.y());
+    m_storedPosition = m_position;
 }
 
 bool FloatingPanelController::eventFilter(QObject* watched, QEvent* event)

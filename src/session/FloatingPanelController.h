@@ -66,7 +66,7 @@ private:
     void followMove();
     // After a screen went away: back onto a screen when it is no longer on one.
     void keepOnScreen();
-    // Writes m_position now.
+    // Writes m_position now, unless the settings already hold it.
     void storePosition();
 
     Preferences& m_preferences;
@@ -79,6 +79,10 @@ private:
     // window manager's frame was still there, and nothing corrects it. Every
     // change of the panel's geometry starts from this instead.
     QPoint m_position;
+    // Where the settings put the panel: the place written last, or the first
+    // placement. A move the window manager makes while it maps the panel can
+    // pass through other places and end where it began; that is no move.
+    QPoint m_storedPosition;
     // Where in the panel the pointer grabbed it, while a drag lasts.
     std::optional<QPoint> m_grabOffset;
     // Runs while m_position waits to be written.

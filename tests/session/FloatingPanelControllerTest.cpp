@@ -219,6 +219,23 @@ TEST_F(FloatingPanelControllerTest, AMoveOfTheWindowManagerIsKeptAndStored)
     EXPECT_EQ(changes.size(), 2) << "one write for the whole burst, none for the refit";
 }
 
+// The window manager maps a panel in steps (its frame first, then the
+// window in it): a burst of moves that ends where it began is no move, and
+// the settings keep saying "never placed by the user".
+TEST_F(FloatingPanelControllerTest, MovesThatEndWhereTheyBeganWriteNothing)
+{
+    build(200);
+    controller->show();
+    const QPoint placed = panel().pos();
+    QSignalSpy changes(&prefs, &Preferences::changed);
+
+    panel().move(QPoint(0, 0));
+    panel().move(placed);
+    spinFor(2 * FloatingPanelController::kStoreDelay.count());
+    EXPECT_EQ(changes.size(), 0);
+    EXPECT_FALSE(prefs.contains(PrefKey::floatingPanelX));
+}
+
 // When the screen it was on goes away, a panel left on no screen is placed
 // again as on first launch, and that is stored.
 TEST_F(FloatingPanelControllerTest, APanelOnNoScreenIsPlacedAgainWhenAScreenGoesAway)

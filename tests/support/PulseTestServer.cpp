@@ -4,7 +4,9 @@
 #include <QFile>
 #include <QThread>
 #include <chrono>
+#include <cerrno>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -69,7 +71,9 @@ QString PulseTestServer::start()
     if (const QString error = pactl({"set-default-source", "fifomic"}); !error.isEmpty())
         return error;
     // The module keeps the FIFO open for reading, so this does not block.
-    m_fifo = ::open(QFile::encodeName(m_fifoPath).constData(), O_WRONLY);
+    // Non-blocking writes: a sound server that stops reading must not hold
+    // the feeder, and with it the test's teardown, for ever.
+    m_fifo = ::open(QFile::encodeName(m_fifoPath).constData(), O_WRONLY | O_NONBLOCK);
     return m_fifo >= 0 ? QString() : "cannot open the microphone FIFO " + m_fifoPath;
 }
 
@@ -115,7 +119,27 @@ void PulseTestServer::stopFeeding()
 
 bool PulseTestServer::write(const char* data, qsizetype size)
 {
-    return m_fifo >= 0 && ::write(m_fifo, data, size_t(size)) == size;
+    if (m_fifo < 0)
+        return false;
+    // A live microphone never waits on its reader; two seconds without room
+    // in the FIFO means the server has stopped reading it.
+    QDeadlineTimer stalled(2000);
+    while (size > 0) {
+        const ssize_t written = ::write(m_fifo, data, size_t(size));
+        if (written > 0) {
+            data += written;
+            size -= written;
+            stalled.setRemainingTime(2000);
+            continue;
+        }
+        if (written < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        if (stalled.hasExpired())
+            return false;
+        pollfd room{m_fifo, POLLOUT, 0};
+        ::poll(&room, 1, 50);
+    }
+    return true;
 }
 
 void PulseTestServer::kill()

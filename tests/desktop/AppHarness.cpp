@@ -97,9 +97,9 @@ QString AppHarness::launch()
     return {};
 }
 
-void AppHarness::pressHotkey()
+void AppHarness::pressHotkey(const std::function<void()>& pressed)
 {
-    m_keyboard.pressCombination(m_keyboard.keycode(XK_e));
+    m_keyboard.pressCombination(m_keyboard.keycode(XK_e), 0, pressed);
 }
 
 void AppHarness::sendSignal(int signal)

@@ -53,8 +53,9 @@ public:
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
     qint64 pid() const { return m_process.processId(); }
 
-    // The default shortcut (Super+Shift+E), pressed and released.
-    void pressHotkey();
+    // The default shortcut (Super+Shift+E), pressed and released; `pressed`
+    // runs once the X server has handled the press.
+    void pressHotkey(const std::function<void()>& pressed = {});
 
     // Sends `signal` to the program.
     void sendSignal(int signal);

@@ -55,13 +55,15 @@ void XTestKeyboard::tap(xcb_keysym_t keysym)
     key(keysym, false);
 }
 
-void XTestKeyboard::pressCombination(xcb_keycode_t code, int holdMs)
+void XTestKeyboard::pressCombination(xcb_keycode_t code, int holdMs, const std::function<void()>& pressed)
 {
     key(XK_Super_L, true);
     key(XK_Shift_L, true);
     // A person's presses come milliseconds apart; events posted within one
     // millisecond share their X timestamp, which marks an auto-repeat.
     keycodeEvent(code, true, 2);
+    if (pressed)
+        pressed();
     if (holdMs)
         spinFor(holdMs);
     keycodeEvent(code, false);

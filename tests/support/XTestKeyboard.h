@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
 
@@ -26,8 +27,9 @@ public:
     // requests) that much later.
     void keycodeEvent(xcb_keycode_t code, bool down, uint32_t delayMs = 0);
     void tap(xcb_keysym_t keysym);
-    // Super+Shift+key, pressed and released as a user does.
-    void pressCombination(xcb_keycode_t code, int holdMs = 0);
+    // Super+Shift+key, pressed and released as a user does. `pressed` runs
+    // once the server has handled the key's press.
+    void pressCombination(xcb_keycode_t code, int holdMs = 0, const std::function<void()>& pressed = {});
 
     // Round trip: everything sent so far has been handled by the server.
     void sync();

@@ -30,7 +30,15 @@ HttpClient::HttpClient()
 {
 }
 
-HttpClient::~HttpClient() = default;
+HttpClient::~HttpClient()
+{
+    // Deleting the manager now would delete its replies under the tasks that
+    // await them, and those would never resume: abort them first, in order,
+    // then let the manager go.
+    for (QNetworkReply* reply : m_manager->findChildren<QNetworkReply*>(Qt::FindDirectChildrenOnly))
+        QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
+    m_manager.release()->deleteLater();
+}
 
 bool HttpClient::hasControlCharacter(const QByteArray& bytes)
 {

@@ -22,6 +22,8 @@ class HttpClient
 public:
     // The app makes one, on the main thread, and hands it to every service.
     HttpClient();
+    // Requests still open end as network errors at the next turn of the
+    // event loop, so that whatever awaits them runs to its end.
     ~HttpClient();
     HttpClient(const HttpClient&) = delete;
     HttpClient& operator=(const HttpClient&) = delete;
@@ -36,5 +38,5 @@ public:
     static bool hasControlCharacter(const QByteArray& bytes);
 
 private:
-    const std::unique_ptr<QNetworkAccessManager> m_manager;
+    std::unique_ptr<QNetworkAccessManager> m_manager;
 };

@@ -262,8 +262,9 @@ TEST_P(SessionManagerQuitTest, KeepsTheLastSlice)
     const std::optional<QString> path = files.sliceFilePath(stored.first().filename);
     ASSERT_TRUE(path);
     EXPECT_TRUE(QFile::exists(*path));
-    if (!GetParam())   // sealed by the quit, so never sent
+    if (!GetParam()) {   // sealed by the quit, so never sent
         EXPECT_EQ(stored.first().status, SliceStatus::pending);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(WhileRecordingOrPaused, SessionManagerQuitTest, testing::Bool());

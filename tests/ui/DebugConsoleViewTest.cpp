@@ -45,6 +45,14 @@ Logger::LogEntry entry(LogLevel level, const QString& message,
     return {QUuid::createUuid(), time, level, message};
 }
 
+// Whether the scroll range covers all of the view's laid-out text (it
+// follows the layout a pass of the event loop later).
+bool rangeCoversText(LogTextView& view)
+{
+    const int textHeight = qCeil(view.document()->size().height());
+    return view.verticalScrollBar()->maximum() == qMax(0, textHeight - view.viewport()->height());
+}
+
 QList<Logger::LogEntry> entries(int count)
 {
     QList<Logger::LogEntry> list;
@@ -73,10 +81,7 @@ protected:
     // range covers all of their text.
     bool showsAllOf(qsizetype n)
     {
-        return shows(n) && waitUntil([&] {
-            const int textHeight = qCeil(text().document()->size().height());
-            return bar().maximum() == qMax(0, textHeight - text().viewport()->height());
-        });
+        return shows(n) && waitUntil([&] { return rangeCoversText(text()); });
     }
 
     // Sets the logger's list and lets the console catch up.
@@ -194,6 +199,24 @@ TEST_F(DebugConsoleTest, FollowsTheEndOnlyWhileWithinTwentyPixelsOfIt)
         else
             EXPECT_EQ(bar().value(), left) << c.fromEnd;
     }
+}
+
+TEST_F(DebugConsoleTest, OpenedOnAFullListItShowsItAtOnceScrolledToTheEnd)
+{
+    // The tab builds its console anew each time it is shown.
+    logger.setEntries(entries(Logger::kMaxEntries));
+    DebugConsoleView opened(logger);
+    LogTextView& openedText = *opened.findChild<LogTextView*>("logText");
+    EXPECT_EQ(opened.findChild<QLabel*>("entryCount")->text(), "1000 entries");
+    EXPECT_EQ(openedText.document()->blockCount(), Logger::kMaxEntries + 1);
+
+    opened.resize(480, 400);
+    opened.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&opened));
+    QScrollBar& openedBar = *openedText.verticalScrollBar();
+    ASSERT_TRUE(waitUntil([&] { return rangeCoversText(openedText); }));
+    EXPECT_GT(openedBar.maximum(), 0);
+    EXPECT_EQ(openedBar.value(), openedBar.maximum());
 }
 
 TEST_F(DebugConsoleTest, ManyLinesLoggedAtOnceAreShownInOneRebuild)

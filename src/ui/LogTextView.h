@@ -22,12 +22,12 @@ public:
     // Replaces the whole text with `entries`, in one edit.
     void showEntries(const QList<Logger::LogEntry>& entries);
 
-    bool isScrolledToEnd() const;
-
     // The tag's text: the level padded to 5, then two spaces.
     static QString tag(LogLevel level);
-    static QColor tagColour(LogLevel level);
 
 private:
+    static QColor tagColour(LogLevel level);
+    bool isScrolledToEnd() const;
+
     bool m_followsEnd = true;
 };

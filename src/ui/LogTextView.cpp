@@ -12,6 +12,7 @@ LogTextView::LogTextView(QWidget* parent)
     : QTextEdit(parent)
 {
     setObjectName(QStringLiteral("logText"));
+    setFrameShape(QFrame::NoFrame);   // the console's divider stands above it
     setReadOnly(true);
     setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     // Every rebuild would otherwise pile the replaced text up on the undo stack.

@@ -134,6 +134,14 @@ TEST_F(AtspiAccessibilityTest, ReadsTheFocusedFieldOfAnotherProcess)
         EXPECT_FALSE(element->isPasswordField());
         EXPECT_EQ(element->value(), "Hello world");
         EXPECT_EQ(element->selection(), (TextSpan{6, 11}));
+        // The same, read in one go; a write then goes where it says.
+        const auto field = element->snapshot();
+        EXPECT_EQ(field.role, "text");
+        EXPECT_FALSE(field.password);
+        EXPECT_EQ(field.value, "Hello world");
+        ASSERT_EQ(field.selection, (TextSpan{6, 11}));
+        EXPECT_EQ(element->replaceText(*field.selection, "there"), 0);
+        EXPECT_TRUE(target.waitForText("Hello there")) << target.text().toStdString();
     }
 }
 
@@ -270,6 +278,9 @@ TEST_F(AtspiAccessibilityTest, RecognisesPasswordFields)
     ASSERT_TRUE(element);
     EXPECT_TRUE(element->isPasswordField());
     EXPECT_EQ(element->role(), "password text");
+    const auto field = element->snapshot();
+    EXPECT_TRUE(field.password);
+    EXPECT_EQ(field.value, std::nullopt) << "a password field's value was read";
 }
 
 TEST_F(AtspiAccessibilityTest, ApplicationThatPublishesNothingHasNoFocusedElement)

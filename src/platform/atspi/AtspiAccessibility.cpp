@@ -261,6 +261,26 @@ struct Reported
     bool focused = false;
 };
 
+// libatspi's proxy of the element last reported focused, as elementAt() found
+// it: while the same element keeps the focus (one dictation after another in
+// the same field), a search asks only for its state.
+GObjectRef<AtspiAccessible> knownElementAt(AtspiAccessible* application, const std::string& path)
+{
+    struct Known
+    {
+        std::string busName;
+        std::string path;
+        GObjectRef<AtspiAccessible> element;
+    };
+    static Known known;   // the accessibility thread's
+    const std::string busName = application->parent.app->bus_name;
+    if (!known.element.get() || known.busName != busName || known.path != path)
+        known = {busName, path, elementAt(application, path)};
+    if (!known.element.get())
+        return GObjectRef<AtspiAccessible>();
+    return GObjectRef<AtspiAccessible>(static_cast<AtspiAccessible*>(g_object_ref(known.element.get())));
+}
+
 Reported reportedFocus(AtspiAccessible* application)
 {
     AtspiFocusEvents* events = AtspiThread::focusEvents();
@@ -271,8 +291,12 @@ Reported reportedFocus(AtspiAccessible* application)
     const auto path = events->focusedPath(root.app->bus_name);
     if (!path)
         return Reported();
-    Reported reported{elementAt(application, *path)};
-    reported.focused = reported.element.get() && holds(statesOf(reported.element.get()), ATSPI_STATE_FOCUSED);
+    Reported reported{knownElementAt(application, *path)};
+    const gint64 states = reported.element.get() ? statesOf(reported.element.get()) : 0;
+    // No states (the request failed) or defunct: the element has gone.
+    if (states == 0 || holds(states, ATSPI_STATE_DEFUNCT))
+        return Reported();
+    reported.focused = holds(states, ATSPI_STATE_FOCUSED);
     return reported;
 }
 

@@ -272,7 +272,9 @@ GObjectRef<AtspiAccessible> knownElementAt(AtspiAccessible* application, const s
         std::string path;
         GObjectRef<AtspiAccessible> element;
     };
-    static Known known;   // the accessibility thread's
+    // The accessibility thread's, kept to the end of the process like the
+    // thread (never dropped at exit from another thread).
+    static Known& known = *new Known;
     const std::string busName = application->parent.app->bus_name;
     if (!known.element.get() || known.busName != busName || known.path != path)
         known = {busName, path, elementAt(application, path)};

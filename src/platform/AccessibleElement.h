@@ -19,6 +19,15 @@ struct TextSpan
 class AccessibleElement
 {
 public:
+    // What is read of a field before writing into it.
+    struct Snapshot
+    {
+        QString role;
+        bool password = true;
+        std::optional<QString> value;        // not read from a password field
+        std::optional<TextSpan> selection;   // read only with a value
+    };
+
     virtual ~AccessibleElement();
     AccessibleElement(const AccessibleElement&) = delete;
     AccessibleElement& operator=(const AccessibleElement&) = delete;
@@ -33,9 +42,14 @@ public:
     // The selected part of its text, or an empty span at the caret; none when
     // it has no text to read.
     virtual std::optional<TextSpan> selection() const = 0;
+    // The role, the password state and, unless it is a password field, the
+    // value and (with a value) the selection, as the calls above answer them;
+    // a layer may read them all at once.
+    virtual Snapshot snapshot() const;
     // Replaces the part `span` of the value with `text` (deleting the part,
     // then inserting at its start), the way typing over a selection does, so
-    // the rest of the text keeps its formatting. 0 on success, else a nonzero
+    // the rest of the text keeps its formatting. Spans here and in select()
+    // are indices into the value as last read through this element. 0 on success, else a nonzero
     // error code of the accessibility layer. Success does not prove the text
     // changed as asked: read the value back.
     virtual int replaceText(TextSpan span, const QString& text) = 0;

@@ -87,14 +87,15 @@ void TextInjector::logCursorContext()
         m_logger.debug(QStringLiteral("TextInjector context: no focused element"));
         return;
     }
-    m_logger.debug(QStringLiteral("TextInjector context: role=") + element->role());
+    const auto field = element->snapshot();
+    m_logger.debug(QStringLiteral("TextInjector context: role=") + field.role);
     // A password field's content is never read, let alone logged.
-    if (element->isPasswordField()) {
+    if (field.password) {
         m_logger.debug(QStringLiteral("TextInjector context: password field, value not read"));
         return;
     }
 
-    const auto value = element->value();
+    const auto& value = field.value;
     if (!value) {
         m_logger.debug(QStringLiteral("TextInjector context: value not readable"));
         return;
@@ -104,7 +105,7 @@ void TextInjector::logCursorContext()
         ? Graphemes::left(*value, kContextValueLimit) + QStringLiteral("...") : *value;
     m_logger.debug(QStringLiteral("TextInjector context: value(%1 chars)=%2")
                        .arg(QString::number(length), shown));
-    if (const auto span = element->selection()) {
+    if (const auto& span = field.selection) {
         const QString selected = value->mid(span->start, span->end - span->start);
         m_logger.debug(QStringLiteral("TextInjector context: selectedText=")
                        + (selected.isEmpty() ? QStringLiteral("(empty)") : selected));
@@ -122,15 +123,17 @@ bool TextInjector::inject(const QString& received)
         m_logger.warning(QStringLiteral("TextInjector: no focused element, using ⌘V paste"));
         return pasteToCursor(text);
     }
-    m_logger.info(QStringLiteral("TextInjector: focused element role: ") + element->role());
+    // Read in one go; the read-back after the write is a fresh read.
+    const auto field = element->snapshot();
+    m_logger.info(QStringLiteral("TextInjector: focused element role: ") + field.role);
     // A password field's value is never read, so a write there cannot be checked.
-    if (element->isPasswordField()) {
+    if (field.password) {
         m_logger.info(QStringLiteral("TextInjector: password field, using ⌘V paste"));
         return pasteToCursor(text);
     }
 
-    const auto before = element->value();
-    const auto span = before ? element->selection() : std::nullopt;
+    const auto& before = field.value;
+    const auto& span = field.selection;
     if (!before || !span) {
         m_logger.info(QStringLiteral("TextInjector: AX not readable, using ⌘V paste"));
         return pasteToCursor(text);

@@ -134,6 +134,14 @@ TEST_F(AtspiAccessibilityTest, ReadsTheFocusedFieldOfAnotherProcess)
         EXPECT_FALSE(element->isPasswordField());
         EXPECT_EQ(element->value(), "Hello world");
         EXPECT_EQ(element->selection(), (TextSpan{6, 11}));
+        // The same, read in one go; a write then goes where it says.
+        const auto field = element->snapshot();
+        EXPECT_EQ(field.role, "text");
+        EXPECT_FALSE(field.password);
+        EXPECT_EQ(field.value, "Hello world");
+        ASSERT_EQ(field.selection, (TextSpan{6, 11}));
+        EXPECT_EQ(element->replaceText(*field.selection, "there"), 0);
+        EXPECT_TRUE(target.waitForText("Hello there")) << target.text().toStdString();
     }
 }
 
@@ -148,6 +156,59 @@ TEST_F(AtspiAccessibilityTest, FindsTheFocusedFieldBehindThousandsOfElements)
 
     ASSERT_TRUE(element);
     EXPECT_EQ(element->value(), "last");
+}
+
+TEST_F(AtspiAccessibilityTest, FindsTheFieldAQtWindowOfThousandsOfElementsLastFocused)
+{
+    // Qt offers no Collection interface, and walking 5,000 elements takes
+    // seconds: the look-up must end within its deadline, and the field the
+    // window reports focused must be found without a walk.
+    QList<UnansweredRequest> unanswered;
+    accessibility.setUnansweredHandler([&](const UnansweredRequest& request) { unanswered.append(request); });
+    PasteTargetProcess target(accessible({"--widgets", "5000", "--text", "one", "--second-text", "two"}));
+    ASSERT_TRUE(target.start());
+    HangGuard guard(60s, "the search in a large Qt window");
+
+    // Focused before this process listened: only a walk could tell.
+    const auto beforeAnyReport = accessibility.focusedElement(target.pid());
+    EXPECT_TRUE(!beforeAnyReport || beforeAnyReport->value() == "one");
+    EXPECT_TRUE(unanswered.isEmpty()) << "the search outlived its deadline";
+
+    ASSERT_TRUE(target.command("focus second", "FOCUSED second"));
+    const auto element = focusedElementOf(target);
+    ASSERT_TRUE(element);
+    EXPECT_EQ(element->value(), "two");
+    EXPECT_EQ(element->replaceText({3, 3}, " more"), 0);
+    EXPECT_TRUE(waitUntil([&] { return element->value() == "two more"; }));
+    EXPECT_TRUE(unanswered.isEmpty()) << "the search outlived its deadline";
+}
+
+TEST_F(AtspiAccessibilityTest, AFieldNoLongerFocusedIsNeverTheAnswer)
+{
+    // The element last reported focused is only a hint: once it has gone,
+    // or its window has lost the focus to another program, the search
+    // answers what holds the focus now, or nothing.
+    AtspiAccessibility quick(AtspiTiming{1s, 0ms});
+    ASSERT_TRUE(quick.isTrusted());   // listening before the targets focus anything
+    PasteTargetProcess first(accessible({"--text", "one", "--second-text", "two"}));
+    ASSERT_TRUE(first.start());
+    ASSERT_TRUE(first.command("focus second", "FOCUSED second"));
+    const auto second = focusedElementOf(quick, first);
+    ASSERT_TRUE(second);
+    ASSERT_EQ(second->value(), "two");
+
+    PasteTargetProcess other(accessible({"--text", "other"}));
+    ASSERT_TRUE(other.start());
+    // (once the program in the back has taken in that it lost the focus)
+    EXPECT_TRUE(waitUntil([&] { return quick.focusedElement(first.pid()) == nullptr; }))
+        << "the window in the back still answers its field";
+    other.quit();
+
+    ASSERT_TRUE(waitUntil([&] { return quick.focusedElement(first.pid()) != nullptr; }))
+        << "the window came back to the front";
+    ASSERT_TRUE(first.command("drop second", "DROPPED second"));
+    const auto afterDrop = quick.focusedElement(first.pid());
+    EXPECT_TRUE(!afterDrop || afterDrop->value() != "two") << "the deleted field was the answer";
 }
 
 TEST_F(AtspiAccessibilityTest, WritesReplaceTheSelectionOrInsertAtTheCaret)
@@ -217,6 +278,9 @@ TEST_F(AtspiAccessibilityTest, RecognisesPasswordFields)
     ASSERT_TRUE(element);
     EXPECT_TRUE(element->isPasswordField());
     EXPECT_EQ(element->role(), "password text");
+    const auto field = element->snapshot();
+    EXPECT_TRUE(field.password);
+    EXPECT_EQ(field.value, std::nullopt) << "a password field's value was read";
 }
 
 TEST_F(AtspiAccessibilityTest, ApplicationThatPublishesNothingHasNoFocusedElement)

@@ -57,6 +57,12 @@ bool PasteTargetProcess::waitForText(const QString& text, int timeoutMs)
     return waitUntil([&] { readLines(); return m_text == text; }, timeoutMs);
 }
 
+bool PasteTargetProcess::command(const QString& command, const QString& done, int timeoutMs)
+{
+    m_process.write((command + QLatin1Char('\n')).toUtf8());
+    return waitUntil([&] { return lines().contains(done); }, timeoutMs);
+}
+
 QStringList PasteTargetProcess::lines()
 {
     readLines();

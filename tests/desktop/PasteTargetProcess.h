@@ -15,7 +15,7 @@ public:
     struct Options
     {
         // Qt: --title, --text, --select <start> <length>, --password, --plain,
-        // --rich; GTK: --title, --text, --select <start> <length>, --view, --churn
+        // --rich, --widgets <count>, --second-text <text>; GTK: --title, --text, --select <start> <length>, --view, --churn
         QStringList arguments;
         bool accessible = false;    // Qt: publish its widgets on the accessibility bus
         QString resourceName;       // Qt: the WM_CLASS instance name, when set
@@ -39,6 +39,9 @@ public:
     QString html() const { return m_html; }
     // Every line it has written so far (texts as written, escaped).
     QStringList lines();
+    // Qt: sends it a command ("focus second", "drop second") and waits for
+    // the line that tells it is done.
+    bool command(const QString& command, const QString& done, int timeoutMs = 5000);
 
 private:
     void readLines();

@@ -10,11 +10,16 @@
 // <initial text, escaped as above>, --select <start> <length>, --password,
 // --plain (a multi-line QPlainTextEdit), --rich (a QTextEdit; the initial
 // text is HTML), --widgets <count> (that many labels, in rows of 100 in a
-// scrolled pane, above the field, which comes last in the window's tree).
+// scrolled pane, above the field, which comes last in the window's tree),
+// --second-text <text> (a second line edit below the field).
+// Commands on standard input, one a line: "focus second" (focuses the second
+// field, then says FOCUSED second), "drop second" (deletes the second field,
+// leaving no field that takes the focus, then says DROPPED second).
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QScrollArea>
+#include <QSocketNotifier>
 #include <QVBoxLayout>
 #include <QKeyEvent>
 #include <QKeySequence>
@@ -23,8 +28,10 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QTextCursor>
+#include <QPointer>
 #include <cstdio>
 #include <optional>
+#include <unistd.h>
 
 #include "LineEscapes.h"
 
@@ -60,6 +67,7 @@ struct Options
     bool plain = false;
     bool rich = false;
     int widgets = 0;
+    std::optional<QString> secondText;
 };
 
 Options parse(const QStringList& args)
@@ -83,6 +91,8 @@ Options parse(const QStringList& args)
             options.rich = true;
         else if (args[i] == "--widgets" && i + 1 < args.size())
             options.widgets = args[++i].toInt();
+        else if (args[i] == "--second-text" && i + 1 < args.size())
+            options.secondText = args[++i];
     }
     return options;
 }
@@ -158,6 +168,51 @@ QWidget* crowded(QWidget* field, int count)
     return window;
 }
 
+// The field with a second line edit below it.
+QWidget* withSecondField(QWidget* field, QLineEdit* second)
+{
+    auto* pair = new QWidget;
+    auto* layout = new QVBoxLayout(pair);
+    layout->addWidget(field);
+    layout->addWidget(second);
+    return pair;
+}
+
+// Runs the commands that arrive on standard input.
+void obeyCommands(QWidget* field, QPointer<QLineEdit> second)
+{
+    auto* notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, field);
+    auto pending = std::make_shared<QByteArray>();
+    QObject::connect(notifier, &QSocketNotifier::activated, [=] {
+        char buffer[256];
+        const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (got <= 0) {
+            notifier->setEnabled(false);
+            return;
+        }
+        pending->append(buffer, got);
+        for (qsizetype end; (end = pending->indexOf('\n')) >= 0;) {
+            const QByteArray command = pending->left(end);
+            pending->remove(0, end + 1);
+            if (command == "focus second" && second) {
+                second->setFocus();
+                auto* check = new QTimer(field);
+                QObject::connect(check, &QTimer::timeout, [=] {
+                    if (second && second->hasFocus()) {
+                        check->deleteLater();
+                        say(QStringLiteral("FOCUSED second"));
+                    }
+                });
+                check->start(10);
+            } else if (command == "drop second" && second) {
+                field->setFocusPolicy(Qt::NoFocus);
+                delete second.data();
+                say(QStringLiteral("DROPPED second"));
+            }
+        }
+    });
+}
+
 }
 
 int main(int argc, char** argv)
@@ -169,9 +224,16 @@ int main(int argc, char** argv)
     QWidget* edit = options.rich ? richTextEdit(options)
         : options.plain          ? plainTextEdit(options)
                                  : lineEdit(options);
-    QWidget* window = options.widgets > 0 ? crowded(edit, options.widgets) : edit;
+    QPointer<QLineEdit> second;
+    QWidget* fields = edit;
+    if (options.secondText) {
+        second = new QLineEdit(*options.secondText);
+        fields = withSecondField(edit, second);
+    }
+    obeyCommands(edit, second);
+    QWidget* window = options.widgets > 0 ? crowded(fields, options.widgets) : fields;
     window->setWindowTitle(options.title);
-    window->resize(400, options.rich || options.plain || options.widgets > 0 ? 200 : 40);
+    window->resize(400, options.rich || options.plain || options.widgets > 0 || options.secondText ? 200 : 40);
 
     ShortcutReporter reporter;
     edit->installEventFilter(&reporter);

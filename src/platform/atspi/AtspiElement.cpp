@@ -22,22 +22,6 @@ std::optional<QString> textBetween(AtspiText* text, int start, int end)
     return QString::fromUtf8(chars.text);
 }
 
-// Whether the element belongs to a Qt application. Qt counts the offsets in
-// a text in UTF-16 units, GTK (and AT-SPI's own convention) in characters
-// (code points); Qt reads the length of a text to insert in UTF-16 units
-// (more pads the field with NULs, -1 inserts nothing), the ATK bridge of GTK
-// (and of the other toolkits that use it) in bytes.
-bool isQt(AtspiAccessible* accessible)
-{
-    GErrorSlot error;
-    GObjectRef<AtspiAccessible> application(atspi_accessible_get_application(accessible, error.out()));
-    if (error || !application.get())
-        return false;
-    GErrorSlot nameError;
-    GFreeText toolkit{atspi_accessible_get_toolkit_name(application.get(), nameError.out())};
-    return !nameError && toolkit.text && g_ascii_strcasecmp(toolkit.text, "Qt") == 0;
-}
-
 // An element's whole text and the unit of its offsets.
 struct ElementText
 {
@@ -75,7 +59,41 @@ struct ElementText
     }
 };
 
-std::optional<ElementText> wholeText(AtspiAccessible* accessible, AtspiText* text)
+}
+
+struct AtspiElement::Known
+{
+    // Whether the element belongs to a Qt application, once asked.
+    std::optional<bool> qt;
+    // The text the caller's indices refer to: the one it last read.
+    std::optional<ElementText> lastRead;
+};
+
+namespace {
+
+// Whether the element belongs to a Qt application. Qt counts the offsets in
+// a text in UTF-16 units, GTK (and AT-SPI's own convention) in characters
+// (code points); Qt reads the length of a text to insert in UTF-16 units
+// (more pads the field with NULs, -1 inserts nothing), the ATK bridge of GTK
+// (and of the other toolkits that use it) in bytes.
+bool isQt(AtspiAccessible* accessible, AtspiElement::Known& known)
+{
+    if (known.qt)
+        return *known.qt;
+    GErrorSlot error;
+    GObjectRef<AtspiAccessible> application(atspi_accessible_get_application(accessible, error.out()));
+    if (error || !application.get())
+        return false;
+    GErrorSlot nameError;
+    GFreeText toolkit{atspi_accessible_get_toolkit_name(application.get(), nameError.out())};
+    if (nameError)
+        return false;
+    known.qt = toolkit.text && g_ascii_strcasecmp(toolkit.text, "Qt") == 0;
+    return *known.qt;
+}
+
+// Read afresh; kept as the text the caller's next indices refer to.
+std::optional<ElementText> wholeText(AtspiAccessible* accessible, AtspiText* text, AtspiElement::Known& known)
 {
     GErrorSlot error;
     const int count = atspi_text_get_character_count(text, error.out());
@@ -88,9 +106,11 @@ std::optional<ElementText> wholeText(AtspiAccessible* accessible, AtspiText* tex
     // beyond 16 bits); where it is shorter than its count in either, a NUL
     // (which D-Bus cannot carry) cut it, and the toolkit tells.
     ElementText whole{*contents, count == contents->size()};
-    if (whole.countsUtf16 || whole.lengthOf(*contents) == count)
+    if (whole.countsUtf16 || whole.lengthOf(*contents) == count) {
+        known.lastRead = whole;
         return whole;
-    whole.countsUtf16 = isQt(accessible);
+    }
+    whole.countsUtf16 = isQt(accessible, known);
     // Read on past each NUL, so that the value shows the NULs that a write
     // with a wrong length left behind, and they can be taken out again.
     for (int offset = whole.lengthOf(whole.text); offset < count;) {
@@ -101,6 +121,7 @@ std::optional<ElementText> wholeText(AtspiAccessible* accessible, AtspiText* tex
         whole.text += *piece;
         offset += whole.lengthOf(*piece);
     }
+    known.lastRead = whole;
     return whole;
 }
 
@@ -146,39 +167,69 @@ bool isPassword(AtspiAccessible* accessible)
     return !error && role == ATSPI_ROLE_PASSWORD_TEXT;
 }
 
-std::optional<QString> valueOf(AtspiAccessible* accessible)
+std::optional<QString> valueOf(AtspiAccessible* accessible, AtspiElement::Known& known)
 {
     GObjectRef<AtspiText> text{atspi_accessible_get_text_iface(accessible)};
     if (!text.get())
         return std::nullopt;
-    const auto contents = wholeText(accessible, text.get());
+    const auto contents = wholeText(accessible, text.get(), known);
     return contents ? std::optional(contents->text) : std::nullopt;
 }
 
-std::optional<TextSpan> selectionOf(AtspiAccessible* accessible)
+// The selection as indices into `contents`, read through `text`.
+std::optional<TextSpan> selectionIn(const ElementText& contents, AtspiText* text)
+{
+    const auto span = selectionOrCaret(text);
+    if (!span)
+        return std::nullopt;
+    return TextSpan{contents.indexOf(span->first), contents.indexOf(span->second)};
+}
+
+std::optional<TextSpan> selectionOf(AtspiAccessible* accessible, AtspiElement::Known& known)
 {
     GObjectRef<AtspiText> text{atspi_accessible_get_text_iface(accessible)};
     if (!text.get())
         return std::nullopt;
-    const auto contents = wholeText(accessible, text.get());
-    const auto span = contents ? selectionOrCaret(text.get()) : std::nullopt;
-    if (!span)
-        return std::nullopt;
-    return TextSpan{contents->indexOf(span->first), contents->indexOf(span->second)};
+    const auto contents = wholeText(accessible, text.get(), known);
+    return contents ? selectionIn(*contents, text.get()) : std::nullopt;
+}
+
+AccessibleElement::Snapshot snapshotOf(AtspiAccessible* accessible, AtspiElement::Known& known)
+{
+    AccessibleElement::Snapshot snapshot{roleOf(accessible), isPassword(accessible)};
+    if (snapshot.password)
+        return snapshot;
+    GObjectRef<AtspiText> text{atspi_accessible_get_text_iface(accessible)};
+    const auto contents = text.get() ? wholeText(accessible, text.get(), known) : std::nullopt;
+    if (!contents)
+        return snapshot;
+    snapshot.value = contents->text;
+    snapshot.selection = selectionIn(*contents, text.get());
+    return snapshot;
+}
+
+// The text the caller's indices refer to: the one it last read, else read now.
+std::optional<ElementText> textForIndices(AtspiAccessible* accessible, AtspiText* text,
+                                          AtspiElement::Known& known)
+{
+    return known.lastRead ? known.lastRead : wholeText(accessible, text, known);
 }
 
 // Deletes, then inserts: unlike replacing the whole text, this leaves the
 // rest of a rich text (formatting, links, embedded objects) as it was.
-int replaceTextOf(AtspiAccessible* accessible, TextSpan span, const QString& insertion)
+int replaceTextOf(AtspiAccessible* accessible, AtspiElement::Known& known, TextSpan span,
+                  const QString& insertion)
 {
     GObjectRef<AtspiText> text{atspi_accessible_get_text_iface(accessible)};
     GObjectRef<AtspiEditableText> editable{atspi_accessible_get_editable_text_iface(accessible)};
     if (!text.get() || !editable.get())
         return AtspiElement::kNotEditable;
-    const auto current = wholeText(accessible, text.get());
+    const auto current = textForIndices(accessible, text.get(), known);
     if (!current)
         return AtspiElement::kNoAnswer;
     const auto [start, end] = current->offsetsOf(span);
+    // The write changes the text: later indices refer to the next one read.
+    known.lastRead.reset();
 
     if (end > start) {
         GErrorSlot error;
@@ -191,7 +242,7 @@ int replaceTextOf(AtspiAccessible* accessible, TextSpan span, const QString& ins
     }
     if (!insertion.isEmpty()) {
         const QByteArray utf8 = insertion.toUtf8();
-        const int length = isQt(accessible) ? int(insertion.size()) : int(utf8.size());
+        const int length = isQt(accessible, known) ? int(insertion.size()) : int(utf8.size());
         GErrorSlot error;
         const gboolean inserted = atspi_editable_text_insert_text(
             editable.get(), start, utf8.constData(), length, error.out());
@@ -205,12 +256,12 @@ int replaceTextOf(AtspiAccessible* accessible, TextSpan span, const QString& ins
     return 0;
 }
 
-int selectIn(AtspiAccessible* accessible, TextSpan span)
+int selectIn(AtspiAccessible* accessible, AtspiElement::Known& known, TextSpan span)
 {
     GObjectRef<AtspiText> text{atspi_accessible_get_text_iface(accessible)};
     if (!text.get())
         return AtspiElement::kNotEditable;
-    const auto current = wholeText(accessible, text.get());
+    const auto current = textForIndices(accessible, text.get(), known);
     if (!current)
         return AtspiElement::kNoAnswer;
     const auto [start, end] = current->offsetsOf(span);
@@ -233,7 +284,7 @@ int selectIn(AtspiAccessible* accessible, TextSpan span)
 }
 
 AtspiElement::AtspiElement(std::shared_ptr<const AtspiCaller> caller, AtspiAccessible* accessible)
-    : m_caller(std::move(caller)), m_accessible(accessible)
+    : m_caller(std::move(caller)), m_accessible(accessible), m_known(std::make_shared<Known>())
 {
 }
 
@@ -257,26 +308,33 @@ bool AtspiElement::isPasswordField() const
 
 std::optional<QString> AtspiElement::value() const
 {
-    return m_caller->ask(QStringLiteral("value"), [a = m_accessible] { return valueOf(a); })
+    return m_caller->ask(QStringLiteral("value"), [a = m_accessible, k = m_known] { return valueOf(a, *k); })
         .value_or(std::nullopt);
 }
 
 std::optional<TextSpan> AtspiElement::selection() const
 {
-    return m_caller->ask(QStringLiteral("selection"), [a = m_accessible] { return selectionOf(a); })
+    return m_caller->ask(QStringLiteral("selection"), [a = m_accessible, k = m_known] { return selectionOf(a, *k); })
         .value_or(std::nullopt);
+}
+
+AccessibleElement::Snapshot AtspiElement::snapshot() const
+{
+    // Unanswered, it may be a password field: then nothing else is read.
+    return m_caller->ask(QStringLiteral("field"), [a = m_accessible, k = m_known] { return snapshotOf(a, *k); })
+        .value_or(Snapshot{QStringLiteral("unknown"), true});
 }
 
 int AtspiElement::replaceText(TextSpan span, const QString& text)
 {
     return m_caller->ask(QStringLiteral("write"),
-                         [a = m_accessible, span, text] { return replaceTextOf(a, span, text); })
+                         [a = m_accessible, k = m_known, span, text] { return replaceTextOf(a, *k, span, text); })
         .value_or(kNoAnswer);
 }
 
 int AtspiElement::select(TextSpan span)
 {
     return m_caller->ask(QStringLiteral("selection change"),
-                         [a = m_accessible, span] { return selectIn(a, span); })
+                         [a = m_accessible, k = m_known, span] { return selectIn(a, *k, span); })
         .value_or(kNoAnswer);
 }

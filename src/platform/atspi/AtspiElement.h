@@ -28,10 +28,16 @@ public:
     bool isPasswordField() const override;
     std::optional<QString> value() const override;
     std::optional<TextSpan> selection() const override;
+    // One request to the accessibility thread, the text read once.
+    Snapshot snapshot() const override;
     int replaceText(TextSpan span, const QString& text) override;
     int select(TextSpan span) override;
+
+    // What the element has learned of its field; the accessibility thread's.
+    struct Known;
 
 private:
     const std::shared_ptr<const AtspiCaller> m_caller;
     AtspiAccessible* const m_accessible;
+    const std::shared_ptr<Known> m_known;
 };

@@ -2,6 +2,7 @@
 #include <atspi/atspi.h>
 
 #include "platform/atspi/AtspiThread.h"
+#include "platform/atspi/AtspiFocusEvents.h"
 #include "platform/atspi/GlibHandles.h"
 
 #include <condition_variable>
@@ -12,8 +13,9 @@
 namespace {
 
 // The match rules for events that atspi_init() adds (libatspi 2.46, word for
-// word: the bus removes a rule only by its exact text). Nothing here listens
-// for events; without the rules the bus does not send them to us.
+// word: the bus removes a rule only by its exact text). libatspi's handlers
+// never run here; without the rules the bus does not send us its events (the
+// focus table asks for the one signal it reads).
 constexpr const char* kEventRules[] = {
     "type='signal',interface='org.a11y.atspi.Cache',member='AddAccessible'",
     "type='signal',interface='org.a11y.atspi.Cache',member='RemoveAccessible'",
@@ -23,8 +25,10 @@ constexpr const char* kEventRules[] = {
     "type='signal', interface='org.freedesktop.DBus', member='NameOwnerChanged'",
 };
 
-// The accessibility bus once connected; the thread's alone.
+// The accessibility bus once connected, and the focus signals read off it;
+// the thread's alone.
 DBusConnection* g_bus = nullptr;
+AtspiFocusEvents* g_focusEvents = nullptr;
 
 // Whether the caller still waits for a job, decided under the state's mutex.
 struct Ticket
@@ -71,13 +75,12 @@ void runInsideDispatch(GMainContext* context, const std::function<void()>& work)
 
 // While it waits for a reply, libdbus reads whatever else arrives into the
 // connection's queue, where it would pile up: signals, and the replies to
-// libatspi's background requests. Throw them away unread.
+// libatspi's background requests. The focus table keeps the focus signals;
+// the rest is thrown away unread.
 void dropIncoming()
 {
-    if (!g_bus)
-        return;
-    while (DBusMessage* message = dbus_connection_pop_message(g_bus))
-        dbus_message_unref(message);
+    if (g_focusEvents)
+        g_focusEvents->drain();
 }
 
 }
@@ -169,6 +172,7 @@ bool AtspiThread::connectedToBus()
         for (const char* rule : kEventRules)
             dbus_bus_remove_match(g_bus, rule, nullptr);
         atspi_set_timeout(kRequestTimeoutMs, kRequestTimeoutMs);
+        g_focusEvents = new AtspiFocusEvents(g_bus);
         // Without events, cached states (focus!) would go stale: ask the
         // applications every time. Only safe because no handler of libatspi
         // ever runs here: with nothing cached, its handlers make blocking
@@ -179,4 +183,9 @@ bool AtspiThread::connectedToBus()
         return true;
     }();
     return connected;
+}
+
+AtspiFocusEvents* AtspiThread::focusEvents()
+{
+    return connectedToBus() ? g_focusEvents : nullptr;
 }

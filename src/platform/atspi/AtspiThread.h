@@ -6,6 +6,8 @@
 #include <optional>
 #include <type_traits>
 
+class AtspiFocusEvents;
+
 // The one thread of this process that talks to libatspi, and the owner of
 // libatspi's connection to the accessibility bus.
 //
@@ -16,8 +18,9 @@
 // on this thread nothing dispatches the bus: the bus is moved off the main
 // loop into this thread's own GLib context, which is never iterated but to run
 // jobs, each inside a dispatch (so libatspi's calls do not dispatch the bus
-// after their reply either); event match rules are dropped and whatever still
-// arrives is thrown away unread after each job.
+// after their reply either); libatspi's event match rules are dropped, and
+// after each job whatever arrived is read by the focus table (AtspiFocusEvents:
+// the one kind of signal kept) or thrown away unread.
 //
 // The caller waits for each job up to a deadline. A job it gave up on keeps
 // the thread: until that job returns, later calls fail at once.
@@ -66,6 +69,9 @@ public:
     // above. False when there is no bus; then no other libatspi call may be
     // made (each would abort the process).
     static bool connectedToBus();
+    // On the thread only: the table of the applications' focus signals; none
+    // when there is no bus.
+    static AtspiFocusEvents* focusEvents();
 
 private:
     struct State;

@@ -234,6 +234,7 @@ void SessionManager::setErrorMessage(std::optional<QString> message)
 {
     m_errorMessage = std::move(message);
     emit changed();
+    emit errorMessageChanged();
 }
 
 void SessionManager::onStoreWriteFailed(const QString& error)
@@ -502,12 +503,34 @@ void SessionManager::resetToIdle()
     m_characterCount = 0;
     m_currentRecording.reset();
     // A store failure of the dictation just ended stays in view.
+    const bool errorChanged = m_errorMessage != m_storeError;
     m_errorMessage = std::exchange(m_storeError, std::nullopt);
     m_textInjector->clearTargetApp();
     emit changed();
+    if (errorChanged)
+        emit errorMessageChanged();
     setState(SessionState::idle);
     m_logger->info(QStringLiteral("SessionManager: state \u2192 idle"));
     m_syncManager->schedulePush(currentUserId());
+}
+
+// ---- account sync ----
+
+void SessionManager::activateSync()
+{
+    if (m_syncActive)
+        return;
+    m_logger->info(QStringLiteral("SessionManager: activating sync features"));
+    m_syncActive = true;
+}
+
+void SessionManager::deactivateSync()
+{
+    m_logger->info(QStringLiteral("SessionManager: deactivating sync features"));
+    m_syncManager->stopPeriodicSync();
+    m_syncActive = false;
+    if (currentUserId() != QLatin1String(Preferences::kLocalUserId))
+        m_preferences.setValue(PrefKey::currentUserId, QString::fromLatin1(Preferences::kLocalUserId));
 }
 
 void SessionManager::showPermissionAlert(const QString& title, const QString& message,

@@ -120,6 +120,12 @@ public:
     void copyText();
     void cancelInjection();
 
+    // Account sync switched on and off (the main window's hidden switch).
+    // Without a backend in this build, turning it on only marks it active;
+    // turning it off stops the periodic sync and makes "local" current.
+    void activateSync();
+    void deactivateSync();
+
     // The components, for the views.
     Preferences& preferences() { return m_preferences; }
     LocaleManager& locale() { return m_locale; }
@@ -143,6 +149,8 @@ signals:
     // Any other published value changed, the components' own included
     // (the recorder's elapsed time among them, ten times a second).
     void changed();
+    // The error message was set or cleared.
+    void errorMessageChanged();
 
 private:
     void buildComponents(SessionPlatform& platform);
@@ -189,6 +197,7 @@ private:
     std::optional<QString> m_deviceId;
     std::optional<CancelToken> m_processingTask;
     bool m_permissionAlertOpen = false;
+    bool m_syncActive = false;
 
     std::unique_ptr<RecordingFileManager> m_fileManager;
     std::unique_ptr<Logger> m_logger;

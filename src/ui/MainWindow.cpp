@@ -1,30 +1,16 @@
 #include "ui/MainWindow.h"
 
-#include <QLabel>
 #include <QVBoxLayout>
 
-#include "session/SessionManager.h"
-#include "store/LocaleManager.h"
+#include "ui/MainView.h"
 
-MainWindow::MainWindow(SessionManager& session, QWidget* parent)
-    : QWidget(parent), m_session(session), m_state(new QLabel(this))
+MainWindow::MainWindow(SessionManager& session, QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("main"));
     setWindowTitle(QStringLiteral("Talvex"));
     setMinimumSize(kMinimumSize);
     resize(kDefaultSize);
-    m_state->setTextFormat(Qt::PlainText);
-    m_state->setAlignment(Qt::AlignCenter);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(m_state);
-    connect(&session, &SessionManager::stateChanged, this, &MainWindow::refresh);
-    connect(&session.locale(), &LocaleManager::languageChanged, this, &MainWindow::refresh);
-    refresh();
-}
-
-void MainWindow::refresh()
-{
-    m_state->setText(m_session.state() == SessionState::idle
-                         ? m_session.locale().text("float.ready")
-                         : toText(m_session.state()));
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(new MainView(session, &std::chrono::steady_clock::now, this));
 }

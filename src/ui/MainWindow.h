@@ -2,11 +2,9 @@
 
 #include <QWidget>
 
-class QLabel;
 class SessionManager;
 
-// The main window "main". Until its screens are built it shows the dictation
-// state and where to find the settings.
+// The main window "main": the status strip, the tabs and their screens.
 class MainWindow : public QWidget
 {
     Q_OBJECT
@@ -15,10 +13,4 @@ public:
     static constexpr QSize kDefaultSize{520, 600};
 
     explicit MainWindow(SessionManager& session, QWidget* parent = nullptr);
-
-private:
-    void refresh();
-
-    SessionManager& m_session;
-    QLabel* m_state;
 };

@@ -18,6 +18,17 @@ void PlainLabel::setFullText(const QString& text)
     showFitted();
 }
 
+QSize PlainLabel::sizeHint() const
+{
+    const QSize hint = QLabel::sizeHint();
+    if (m_maximumLines != 1 || !m_elided)
+        return hint;
+    QString oneLine = m_fullText;
+    oneLine.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    const int cut = fontMetrics().horizontalAdvance(text());
+    return {hint.width() - cut + fontMetrics().horizontalAdvance(oneLine), hint.height()};
+}
+
 QSize PlainLabel::minimumSizeHint() const
 {
     // An elided label may shrink to a few characters; its height stays.

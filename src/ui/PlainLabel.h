@@ -18,6 +18,9 @@ public:
     // Whether the text is cut to fit.
     bool isElided() const { return m_elided; }
 
+    // A one-line label asks for the width of its whole text, so that a
+    // layout widens it again after it had to be cut.
+    QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
 protected:

@@ -23,6 +23,7 @@
 #include "support/MemoryAudioFileWriter.h"
 #include "support/TempHome.h"
 #include "support/ToneCapture.h"
+#include "ui/MainView.h"
 #include "ui/MainWindow.h"
 
 using namespace std::chrono_literals;
@@ -169,4 +170,19 @@ TEST_F(ApplicationShellTest, ALeftClickOnTheIconShowsTheMenu)
     EXPECT_TRUE(shell->menu().isVisible());
     EXPECT_EQ(shell->menu().actions()[0]->text(), "Settings\u2026");
     shell->menu().hide();
+}
+
+TEST_F(ApplicationShellTest, TheMainWindowShowsTheTabsAndTheRunningDictation)
+{
+    shell->start();
+    QWidget& window = shell->mainWindow();
+    const auto* view = window.findChild<MainView*>(QStringLiteral("mainView"));
+    ASSERT_NE(view, nullptr);
+    EXPECT_TRUE(view->isVisibleTo(&window));
+    EXPECT_EQ(view->selectedTab(), MainView::settingsTab);
+    EXPECT_FALSE(window.findChild<QWidget*>(QStringLiteral("statusStrip"))->isVisibleTo(&window));
+
+    hotkey->press();
+    ASSERT_TRUE(waitUntil([&] { return session->state() == SessionState::recording; }));
+    EXPECT_TRUE(window.findChild<QWidget*>(QStringLiteral("statusStrip"))->isVisibleTo(&window));
 }

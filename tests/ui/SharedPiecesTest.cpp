@@ -1,6 +1,7 @@
 // The small pieces the screens share: the time text, the plain label with its
 // line limit, the tinted symbols and the plain tooltips.
 #include <QAbstractTextDocumentLayout>
+#include <QHBoxLayout>
 #include <QImage>
 #include <QTextDocument>
 #include <gtest/gtest.h>
@@ -81,6 +82,27 @@ TEST(PlainLabel, FitsAgainWhenItsWidthChanges)
     ASSERT_TRUE(label.isElided());
     label.resize(1000, 20);
     EXPECT_FALSE(label.isElided());
+}
+
+// Cut while its row was narrow, a label gets its whole text back once the
+// row is wide again: what it asks of the layout is its whole text's width.
+TEST(PlainLabel, ALayoutWidensItAgainAfterACut)
+{
+    QWidget row;
+    auto* layout = new QHBoxLayout(&row);
+    auto* label = new PlainLabel(1);
+    layout->addWidget(label);
+    layout->addStretch(1);
+    label->setFullText(QStringLiteral("a sentence much wider than sixty pixels"));
+    row.resize(60, 30);
+    row.show();
+    layout->activate();
+    ASSERT_TRUE(label->isElided());
+
+    row.resize(1000, 30);
+    layout->activate();
+    EXPECT_FALSE(label->isElided());
+    EXPECT_EQ(label->text(), label->fullText());
 }
 
 TEST(Symbols, EveryOneDrawsInItsColourOnATransparentGround)

@@ -1,0 +1,16 @@
+#include "ui/ProgressText.h"
+
+#include "session/SessionManager.h"
+#include "store/LocaleManager.h"
+
+namespace ProgressText {
+
+QString of(SessionManager& session)
+{
+    const TranscriptionOrchestrator::Progress progress = session.orchestrator().progress();
+    if (progress.total > 0)
+        return session.locale().text("status.transcribing", progress.completed, progress.total);
+    return session.locale().text("status.processing");
+}
+
+}

@@ -7,6 +7,7 @@
 #include "session/SessionManager.h"
 #include "store/LocaleManager.h"
 #include "store/Logger.h"
+#include "ui/DebugConsoleView.h"
 #include "ui/PlainLabel.h"
 #include "ui/RecordingStatusBar.h"
 #include "ui/Style.h"
@@ -178,7 +179,7 @@ QWidget* MainView::buildScreen(int tab, QWidget* parent)
         if (m_shownEnableSync)
             return buildLine("accounts.unavailable", QStringLiteral("accountsScreen"), parent);
         break;
-    case debugTab: return buildDebugConsole(parent);
+    case debugTab: return new DebugConsoleView(m_session.logger(), parent);
     }
     return buildLine("screen.later", QStringLiteral("settingsScreen"), parent);
 }
@@ -192,12 +193,6 @@ QWidget* MainView::buildLine(const char* key, const QString& name, QWidget* pare
     Style::setTextColour(*line, Style::secondary(line->palette()));
     line->setFullText(m_session.locale().text(key));
     return line;
-}
-
-QWidget* MainView::buildDebugConsole(QWidget* parent)
-{
-    // Stands in for the debug console until it is built.
-    return buildLine("screen.later", QStringLiteral("debugScreen"), parent);
 }
 
 void MainView::activateSettingsTab()

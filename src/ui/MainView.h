@@ -53,8 +53,6 @@ private:
     QWidget* buildScreen(int tab, QWidget* parent);
     // One line for the screens this version does not have.
     QWidget* buildLine(const char* key, const QString& name, QWidget* parent);
-    // The debug console of the debug tab.
-    QWidget* buildDebugConsole(QWidget* parent);
 
     void activateSettingsTab();
     void onPreferenceChanged(const QString& key);

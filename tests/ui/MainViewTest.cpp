@@ -13,7 +13,7 @@ namespace {
 
 const QString kTabButtons[] = {"tabSettings", "tabRecordings", "tabGlossary", "tabAccounts", "tabDebug"};
 const QString kScreens[] = {"settingsScreen", "recordingsScreen", "glossaryScreen", "accountsScreen",
-                            "debugScreen"};
+                            "debugConsole"};
 
 }  // namespace
 

@@ -62,10 +62,13 @@ SessionManager::~SessionManager()
     // that go with this controller (the polishing answer is logged).
     if (m_processingTask)
         m_processingTask->cancel();
+    // Nothing would transcribe a slice now; one a stop is still finishing
+    // is stored by the recorder's end.
+    m_audioRecorder->onSliceReady = {};
+    m_audioRecorder->onSliceFinishing = {};
     // Quitting while recording: seal and store the last slice so that the
     // recording keeps all its audio and can be processed again later.
     if (m_state == SessionState::recording || m_state == SessionState::paused) {
-        m_audioRecorder->onSliceReady = {};   // nothing would transcribe it now
         stopRecorderAndStore();
         m_logger->info(QStringLiteral("SessionManager: quit while recording, recording kept as 'recorded'"));
     }
@@ -133,6 +136,10 @@ void SessionManager::setupAudioRecorderCallbacks()
     m_audioRecorder->onSliceReady = [self](const Slice& slice) {
         if (self)
             self->m_orchestrator->onSliceReady(slice);
+    };
+    m_audioRecorder->onSliceFinishing = [self](const QString& recordingId, int sliceIndex) {
+        if (self)
+            self->m_orchestrator->expectSlice(recordingId, sliceIndex);
     };
     // A dead microphone would go on recording silence: stop, so that what was
     // said until then is processed and the user is not left talking to nothing.
@@ -366,7 +373,9 @@ void SessionManager::resumeRecording()
 
 void SessionManager::stopRecorderAndStore()
 {
-    const double duration = m_audioRecorder->stop();   // seals and stores the last slice
+    // The last slice is sealed and stored once control is back in the event
+    // loop: the finalising step's wait has begun by then.
+    const double duration = m_audioRecorder->stopLater();
     if (!m_currentRecording)
         return;
     // Every slice sealed, stored or not: the finalising step fails a

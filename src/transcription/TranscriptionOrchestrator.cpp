@@ -82,8 +82,14 @@ QCoro::Task<> TranscriptionOrchestrator::wait(std::chrono::milliseconds duration
     return m_timing.wait ? m_timing.wait(duration) : waitFor(duration);
 }
 
+void TranscriptionOrchestrator::expectSlice(const QString& recordingId, int sliceIndex)
+{
+    m_expected.insert(recordingId, sliceIndex);
+}
+
 void TranscriptionOrchestrator::onSliceReady(const Slice& slice)
 {
+    m_expected.remove(slice.recordingId, slice.sliceIndex);
     // Not kept: the task runs to its end on its own.
     transcribeSlice(slice);
 }
@@ -152,19 +158,21 @@ QCoro::Task<Recording> TranscriptionOrchestrator::finalizeRecording(Recording re
     const QPointer<TranscriptionOrchestrator> self(this);
     const QString id = recording.id;
     const QString label = QStringLiteral("Orchestrator: recording ") + id;
-    const auto total = int(m_db.fetchSlices(id, false).size());
+    // Grows while an expected slice's row arrives.
+    auto total = int(m_db.fetchSlices(id, false).size());
 
     for (;;) {
         if (cancel.isCancelled())
             co_return recording;
         const QList<Slice> slices = m_db.fetchSlices(id, false);
+        total = std::max(total, int(slices.size()));
         setProgress(int(std::count_if(slices.begin(), slices.end(),
                                       [](const Slice& s) {
                                           return s.status == SliceStatus::completed;
                                       })),
                     total);
-        if (std::none_of(slices.begin(), slices.end(),
-                         [this](const Slice& s) { return isAwaited(s); }))
+        if (!m_expected.contains(id)
+            && std::none_of(slices.begin(), slices.end(), [this](const Slice& s) { return isAwaited(s); }))
             break;
         // A slice nobody works on would keep this loop waiting for ever.
         for (const Slice& slice : slices) {

@@ -230,17 +230,33 @@ QCoro::Task<Recording> TranscriptionOrchestrator::finalizeRecording(Recording re
             pieces << *slice.rawText;
     }
     const QString rawText = pieces.join(QLatin1Char(' '));
+    const bool hasSpeech = !rawText.trimmed().isEmpty();
+    const QString model = m_postProcessor.modelProvider()();
+    // The orchestrator's end aborts the polishing too: its answer must not
+    // arrive at a post-processor and logger that may be gone by then.
+    // `abandoned` aborts it when the joined text cannot be stored.
+    const CancelToken abandoned;
+    // Each link lives as long as the token it feeds: named, not a temporary.
+    const CancelToken cancelledOrEnded = cancel.orWith(m_lifetime);
+    const CancelToken polishing = cancelledOrEnded.orWith(abandoned);
+    // The request goes out before the joined text is stored, so that the
+    // store's write happens while the service works rather than before.
+    std::optional<QCoro::Task<PostProcessorResult>> polishTask;
+    if (hasSpeech)
+        polishTask.emplace(m_postProcessor.process(rawText, polishing));
     const auto transcribed = writeRecording(id, [&](Recording& r) {
         r.rawText = rawText;
         r.status = RecordingStatus::transcribed;
     });
-    if (!transcribed)
+    if (!transcribed) {
+        abandoned.cancel();
         co_return recording;
+    }
     recording = *transcribed;
     m_logger.info(label + QStringLiteral(" transcribed, raw_text length: %1")
                               .arg(Graphemes::count(rawText)));
 
-    if (rawText.trimmed().isEmpty()) {
+    if (!hasSpeech) {
         // Nothing was said: a model asked to polish nothing answers with text
         // of its own, which must not become the result.
         const auto completed = writeRecording(id, [](Recording& r) {
@@ -254,11 +270,7 @@ QCoro::Task<Recording> TranscriptionOrchestrator::finalizeRecording(Recording re
         co_return *completed;
     }
 
-    const QString model = m_postProcessor.modelProvider()();
-    // The orchestrator's end aborts the polishing too: its answer must not
-    // arrive at a post-processor and logger that may be gone by then.
-    const CancelToken polishing = cancel.orWith(m_lifetime);
-    const PostProcessorResult polished = co_await m_postProcessor.process(rawText, polishing);
+    const PostProcessorResult polished = co_await std::move(*polishTask);
     if (!self || cancel.isCancelled())
         co_return recording;
 

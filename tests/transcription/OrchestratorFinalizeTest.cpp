@@ -367,3 +367,31 @@ TEST_F(OrchestratorFinalizeTest, WaitsForAnExpectedSliceUntilItIsHandedOver)
     EXPECT_EQ(requestsTo(openAI, kTranscriptions).size(), 1);
     EXPECT_EQ(orchestrator->progress(), (TranscriptionOrchestrator::Progress{2, 2}));
 }
+
+// The polishing request goes out while the joined text is being stored; when
+// that write finds the recording deleted, the request is aborted and nothing
+// of its answer is used or logged.
+TEST_F(OrchestratorFinalizeTest, ARecordingDeletedBeforeItsTextIsStoredAbortsThePolishing)
+{
+    polish = [](const HttpFake::Request&) {
+        return delayed(HttpFake::Answer::json(200, chatAnswer("Polished.")), 80ms);
+    };
+    const Recording recording = addRecording();
+    addSlice(recording, 1, SliceStatus::completed, QString("one"));
+    // Deleted on another device: the row alone, its slices still live here.
+    Recording deleted = recording;
+    deleted.deletedAt = QDateTime::currentDateTimeUtc();
+    db.updateRecording(deleted);
+
+    const std::optional<Recording> result = finalize(recording);
+    spinFor(200);
+
+    ASSERT_TRUE(result);
+    EXPECT_EQ(describe(result), describe(recording));
+    const Recording after = *db.fetchRecordingIncludingDeleted(recording.id);
+    EXPECT_TRUE(after.deletedAt.has_value());
+    EXPECT_EQ(after.rawText, std::nullopt);
+    EXPECT_EQ(after.cleanedText, std::nullopt);
+    EXPECT_TRUE(logMessages().filter("PostProcessor: completed").isEmpty()) << logMessages().join("\n").toStdString();
+    EXPECT_TRUE(orchestratorLines().isEmpty());
+}

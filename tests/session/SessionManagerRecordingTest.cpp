@@ -1,5 +1,6 @@
 // A dictation while it records: pause, resume and stop as the row and the log
 // show them, a resume that fails, and cancelling.
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <gtest/gtest.h>
@@ -44,11 +45,13 @@ TEST_F(SessionManagerRecordingTest, PauseResumeStopFollowTheRowAndLeaveThePauseO
     session->stopRecording();
     const double wallSeconds = wall.elapsed() / 1000.0;
     EXPECT_EQ(session->state(), SessionState::processing);
+    EXPECT_EQ(row(id)->status, RecordingStatus::recording) << "the row is written once the event loop runs again";
+    EXPECT_EQ(slices(id).size(), 1) << "and so is the last slice";
+    QCoreApplication::processEvents();
     const Recording stopped = *row(id);
     EXPECT_EQ(stopped.status, RecordingStatus::recorded);
     EXPECT_EQ(stopped.sliceCount, 2);
-    EXPECT_EQ(slices(id).size(), 1) << "the last slice is stored once the event loop runs again";
-    EXPECT_TRUE(waitUntil([&] { return slices(id).size() == 2; }, 5000));
+    EXPECT_EQ(slices(id).size(), 2);
     ASSERT_TRUE(stopped.duration);
     EXPECT_DOUBLE_EQ(*stopped.duration, session->audioRecorder().elapsedTime());
     EXPECT_GE(*stopped.duration, 0.3) << "both recorded spans count";
@@ -100,8 +103,8 @@ TEST_F(SessionManagerRecordingTest, StopStraightAfterStartStillSealsAndTranscrib
     const QString id = start();
     session->stopRecording();
 
-    EXPECT_EQ(row(id)->sliceCount, 1);
     ASSERT_TRUE(slicesSettle(id, 1));
+    EXPECT_EQ(row(id)->sliceCount, 1);
     EXPECT_EQ(slices(id).first().rawText, "words 1");
     ASSERT_TRUE(waitForState(SessionState::idle));
     EXPECT_EQ(field->writes, QStringList{"Polished text."});
@@ -134,6 +137,7 @@ TEST_F(SessionManagerRecordingTest, FailedResumeStaysPausedWithTheError)
     // The toggle still stops from there.
     session->toggleRecording();
     EXPECT_EQ(session->state(), SessionState::processing);
+    QCoreApplication::processEvents();
     EXPECT_EQ(row(id)->status, RecordingStatus::recorded);
     EXPECT_EQ(row(id)->sliceCount, 1);
     EXPECT_TRUE(waitForState(SessionState::idle));
@@ -321,4 +325,31 @@ TEST_F(SessionManagerRecordingTest, TheTargetsFieldIsReadOnlyOnceTheMicrophoneRu
               at("DEBUG TextInjector context: value(8 chars)=Dear Sir"));
     EXPECT_LT(at("DEBUG TextInjector context: value(8 chars)=Dear Sir"), lines.size());
     session->cancelRecording();
+}
+
+// The stop's row write comes after the finalising step has started. Stopped
+// while paused with every slice transcribed, that step has already stored the
+// joined text by then: the write adds the duration and slice count and keeps
+// the step's status and text.
+TEST_F(SessionManagerRecordingTest, TheStopsRowWriteKeepsWhatTheFinalisingStepStored)
+{
+    buildReady();
+    const QString id = start();
+    spinFor(100);
+    session->pauseRecording();
+    ASSERT_TRUE(slicesSettle(id, 1));
+
+    session->stopRecording();
+    EXPECT_EQ(row(id)->status, RecordingStatus::transcribed) << "the step went on without waiting";
+    QCoreApplication::processEvents();
+
+    const Recording stored = *row(id);
+    EXPECT_EQ(stored.status, RecordingStatus::transcribed);
+    EXPECT_EQ(stored.rawText, "words 1");
+    EXPECT_EQ(stored.sliceCount, 1);
+    ASSERT_TRUE(stored.duration);
+    EXPECT_DOUBLE_EQ(*stored.duration, session->audioRecorder().elapsedTime());
+    ASSERT_TRUE(waitForState(SessionState::idle));
+    EXPECT_EQ(row(id)->status, RecordingStatus::completed);
+    EXPECT_EQ(row(id)->sliceCount, 1);
 }

@@ -48,12 +48,15 @@ AudioRecorder::AudioRecorder(RecordingFileManager& fileManager, DatabaseManager&
 
 AudioRecorder::~AudioRecorder()
 {
+    // A stop still finishing keeps its last slice.
+    finishPendingStop();
     // The capture thread writes through this object: end it first.
     m_capture.reset();
 }
 
 std::optional<QString> AudioRecorder::start(const QString& recordingId, const QString& userId)
 {
+    finishPendingStop();
     if (m_capture)
         stop();
     m_currentRecordingId = recordingId;
@@ -83,6 +86,7 @@ std::optional<QString> AudioRecorder::start(const QString& recordingId, const QS
 
 void AudioRecorder::pause()
 {
+    finishPendingStop();
     // Capture first: what it still delivers belongs to the slice being sealed.
     if (m_capture)
         m_capture->pause();
@@ -96,6 +100,7 @@ void AudioRecorder::pause()
 
 std::optional<QString> AudioRecorder::resume()
 {
+    finishPendingStop();
     if (!m_capture)
         return QStringLiteral("No recording to resume");
     if (m_resumeTime)
@@ -110,19 +115,50 @@ std::optional<QString> AudioRecorder::resume()
 
 double AudioRecorder::stop()
 {
-    // Capture first: its last short buffer goes into the last slice.
-    if (m_capture)
-        m_capture->stop();
+    finishPendingStop();
+    const double total = endRecording();
+    finishStop();
+    return total;
+}
+
+double AudioRecorder::stopLater()
+{
+    finishPendingStop();
+    const double total = endRecording();
+    if (m_openSlice && onSliceFinishing)
+        onSliceFinishing(m_currentRecordingId, m_currentSliceIndex);
+    m_stopPending = true;
+    // Dropped with the recorder, whose end finishes the stop itself.
+    QMetaObject::invokeMethod(this, &AudioRecorder::finishPendingStop, Qt::QueuedConnection);
+    return total;
+}
+
+double AudioRecorder::endRecording()
+{
     const double total = measureElapsed();
     m_elapsedBeforePause = total;
     m_resumeTime.reset();
-    sealCurrentSlice(QStringLiteral("stop"), nullptr);
     stopTimers();
-    m_capture.reset();
     publishElapsed(total);
-    m_logger.info(QStringLiteral("AudioRecorder: stopped, total duration: ")
-                  + QString::asprintf("%.1f", total) + QLatin1Char('s'));
     return total;
+}
+
+void AudioRecorder::finishStop()
+{
+    // Capture first: its last short buffer goes into the last slice.
+    if (m_capture)
+        m_capture->stop();
+    sealCurrentSlice(QStringLiteral("stop"), nullptr);
+    m_capture.reset();
+    m_logger.info(QStringLiteral("AudioRecorder: stopped, total duration: ")
+                  + QString::asprintf("%.1f", m_elapsedBeforePause) + QLatin1Char('s'));
+}
+
+void AudioRecorder::finishPendingStop()
+{
+    if (!std::exchange(m_stopPending, false))
+        return;
+    finishStop();
 }
 
 AudioRecorder::NextSlice AudioRecorder::openNextSlice() const

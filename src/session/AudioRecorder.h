@@ -48,6 +48,7 @@ class AudioRecorder : public QObject
     Q_PROPERTY(double elapsedTime READ elapsedTime NOTIFY elapsedTimeChanged)
 public:
     using SliceHandler = std::function<void(const Slice&)>;
+    using SliceEndHandler = std::function<void(const QString& recordingId, int sliceIndex)>;
 
     AudioRecorder(RecordingFileManager& fileManager, DatabaseManager& db, Logger& logger,
                   AudioCaptureFactory captureFactory, AudioFileWriterFactory writerFactory,
@@ -59,6 +60,9 @@ public:
     // Called on the main thread with each sealed slice, after its row is
     // stored and its file is closed, in slice order.
     SliceHandler onSliceReady;
+    // Called by stopLater() for the slice it leaves to be stored and
+    // finished after it has returned; onSliceReady follows for that slice.
+    SliceEndHandler onSliceFinishing;
 
     // Begins a recording with slice 1 on a new capture. Returns why it could
     // not start (nothing is recorded, no file or row is left), else none.
@@ -72,11 +76,17 @@ public:
     // Seals the last slice, releases the capture and returns the recorded
     // seconds, pauses excluded (kept in elapsedTime until the next start).
     double stop();
+    // The same stop, but the capture's end and the last slice's row and file
+    // follow once control is back in the event loop (or at the next call
+    // here, or the recorder's end, whichever comes first): what waits for
+    // the slice can start at once.
+    double stopLater();
 
     double elapsedTime() const { return m_elapsedTime; }
-    // Slices sealed since the last start, stored or not: what the store must
-    // hold for the recording to be whole.
-    int sealedSliceCount() const { return m_sealedSliceCount; }
+    // Slices sealed since the last start, stored or not, and the last one of
+    // a stop still finishing: what the store must hold for the recording to
+    // be whole.
+    int sealedSliceCount() const { return m_sealedSliceCount + (m_stopPending && m_openSlice ? 1 : 0); }
 
 signals:
     void elapsedTimeChanged(double seconds);
@@ -105,6 +115,13 @@ private:
     };
 
     NextSlice openNextSlice() const;
+    // The stop's timing part: no more slices or elapsed time. Returns the
+    // recorded seconds.
+    double endRecording();
+    // The stop's closing part: the capture ends and the last slice is sealed.
+    void finishStop();
+    // Runs the closing part that stopLater() left, if any.
+    void finishPendingStop();
     // Makes the next slice current while no slice is open (start, resume),
     // starting capture when it is not running.
     std::optional<QString> startNewSlice();
@@ -138,6 +155,7 @@ private:
     QString m_currentRecordingId;
     QString m_currentUserId = QStringLiteral("local");
     std::optional<OpenSlice> m_openSlice;
+    bool m_stopPending = false;   // stopLater() has not finished yet
     QTimer m_sliceTimer;
 
     RecordingFileManager& m_fileManager;

@@ -62,10 +62,14 @@ SessionManager::~SessionManager()
     // that go with this controller (the polishing answer is logged).
     if (m_processingTask)
         m_processingTask->cancel();
+    storeStop();
+    // Nothing would transcribe a slice now; one a stop is still finishing
+    // is stored by the recorder's end.
+    m_audioRecorder->onSliceReady = {};
+    m_audioRecorder->onSliceFinishing = {};
     // Quitting while recording: seal and store the last slice so that the
     // recording keeps all its audio and can be processed again later.
     if (m_state == SessionState::recording || m_state == SessionState::paused) {
-        m_audioRecorder->onSliceReady = {};   // nothing would transcribe it now
         stopRecorderAndStore();
         m_logger->info(QStringLiteral("SessionManager: quit while recording, recording kept as 'recorded'"));
     }
@@ -133,6 +137,10 @@ void SessionManager::setupAudioRecorderCallbacks()
     m_audioRecorder->onSliceReady = [self](const Slice& slice) {
         if (self)
             self->m_orchestrator->onSliceReady(slice);
+    };
+    m_audioRecorder->onSliceFinishing = [self](const QString& recordingId, int sliceIndex) {
+        if (self)
+            self->m_orchestrator->expectSlice(recordingId, sliceIndex);
     };
     // A dead microphone would go on recording silence: stop, so that what was
     // said until then is processed and the user is not left talking to nothing.
@@ -305,6 +313,7 @@ void SessionManager::startRecording()
                             [this] { m_permissionManager->openAccessibilitySettings(); });
         return;
     }
+    storeStop();   // the last stop's row comes before the next recording's
     m_textInjector->rememberTarget();
 
     const QDateTime now = QDateTime::currentDateTimeUtc();
@@ -367,24 +376,51 @@ void SessionManager::resumeRecording()
 
 void SessionManager::stopRecorderAndStore()
 {
-    const double duration = m_audioRecorder->stop();   // seals and stores the last slice
+    noteStop(m_audioRecorder->stop());
+    storeStop();
+}
+
+void SessionManager::noteStop(double duration)
+{
     if (!m_currentRecording)
         return;
     // Every slice sealed, stored or not: the finalising step fails a
     // recording whose rows the store refused rather than join what is left.
     const int sliceCount = m_audioRecorder->sealedSliceCount();
-    updateCurrentRecording([&](Recording& r) {
-        r.status = RecordingStatus::recorded;
-        r.duration = duration;
-        r.sliceCount = sliceCount;
-    });
+    m_currentRecording->status = RecordingStatus::recorded;
+    m_currentRecording->duration = duration;
+    m_currentRecording->sliceCount = sliceCount;
+    m_currentRecording->updatedAt = QDateTime::currentDateTimeUtc();
+    m_unstoredStop = UnstoredStop{m_currentRecording->id, duration, sliceCount, m_currentRecording->updatedAt};
+    emit changed();
+}
+
+void SessionManager::storeStop()
+{
+    const std::optional<UnstoredStop> stop = std::exchange(m_unstoredStop, std::nullopt);
+    if (!stop)
+        return;
+    // Re-read: a deletion made meanwhile stays, and the finalising step may
+    // already have moved the row on (its status and texts then stay).
+    std::optional<Recording> row = m_db->fetchRecordingIncludingDeleted(stop->recordingId);
+    if (!row || row->deletedAt)
+        return;
+    if (row->status == RecordingStatus::recording || row->status == RecordingStatus::paused)
+        row->status = RecordingStatus::recorded;
+    row->duration = stop->duration;
+    row->sliceCount = stop->sliceCount;
+    row->updatedAt = stop->stoppedAt;
+    m_db->updateRecording(*row);
 }
 
 void SessionManager::stopRecording()
 {
     if (m_state != SessionState::recording && m_state != SessionState::paused)
         return;
-    stopRecorderAndStore();
+    // The last slice is sealed and stored once control is back in the event
+    // loop, and so is the recording's row: the finalising step's first wait
+    // has begun by then and covers both.
+    noteStop(m_audioRecorder->stopLater());
     setState(SessionState::processing);
     m_logger->info(QStringLiteral("SessionManager: state \u2192 processing"));
 
@@ -393,6 +429,7 @@ void SessionManager::stopRecording()
     CancelToken cancel;
     m_processingTask = cancel;
     process(cancel);
+    QMetaObject::invokeMethod(this, &SessionManager::storeStop, Qt::QueuedConnection);
 }
 
 QCoro::Task<void> SessionManager::process(CancelToken cancel)

@@ -169,6 +169,11 @@ private:
     // Stops the recorder and writes the recording as recorded with its
     // duration and slice count.
     void stopRecorderAndStore();
+    // Marks the current recording as recorded, with its duration and slice
+    // count, and notes that the row still has to be written.
+    void noteStop(double duration);
+    // Writes the noted stop to the recording's row, if not yet written.
+    void storeStop();
     QCoro::Task<void> process(CancelToken cancel);
     void resetToIdle();
     void showPermissionAlert(const QString& title, const QString& message,
@@ -196,6 +201,15 @@ private:
     std::optional<QString> m_storeError;
     std::optional<QString> m_deviceId;
     std::optional<CancelToken> m_processingTask;
+    // A stop whose row write is still to come.
+    struct UnstoredStop
+    {
+        QString recordingId;
+        double duration = 0.0;
+        int sliceCount = 0;
+        QDateTime stoppedAt;
+    };
+    std::optional<UnstoredStop> m_unstoredStop;
     bool m_permissionAlertOpen = false;
     bool m_syncActive = false;
 

@@ -82,8 +82,14 @@ QCoro::Task<> TranscriptionOrchestrator::wait(std::chrono::milliseconds duration
     return m_timing.wait ? m_timing.wait(duration) : waitFor(duration);
 }
 
+void TranscriptionOrchestrator::expectSlice(const QString& recordingId, int sliceIndex)
+{
+    m_expected.insert(recordingId, sliceIndex);
+}
+
 void TranscriptionOrchestrator::onSliceReady(const Slice& slice)
 {
+    m_expected.remove(slice.recordingId, slice.sliceIndex);
     // Not kept: the task runs to its end on its own.
     transcribeSlice(slice);
 }
@@ -152,19 +158,21 @@ QCoro::Task<Recording> TranscriptionOrchestrator::finalizeRecording(Recording re
     const QPointer<TranscriptionOrchestrator> self(this);
     const QString id = recording.id;
     const QString label = QStringLiteral("Orchestrator: recording ") + id;
-    const auto total = int(m_db.fetchSlices(id, false).size());
+    // Grows while an expected slice's row arrives.
+    auto total = int(m_db.fetchSlices(id, false).size());
 
     for (;;) {
         if (cancel.isCancelled())
             co_return recording;
         const QList<Slice> slices = m_db.fetchSlices(id, false);
+        total = std::max(total, int(slices.size()));
         setProgress(int(std::count_if(slices.begin(), slices.end(),
                                       [](const Slice& s) {
                                           return s.status == SliceStatus::completed;
                                       })),
                     total);
-        if (std::none_of(slices.begin(), slices.end(),
-                         [this](const Slice& s) { return isAwaited(s); }))
+        if (!m_expected.contains(id)
+            && std::none_of(slices.begin(), slices.end(), [this](const Slice& s) { return isAwaited(s); }))
             break;
         // A slice nobody works on would keep this loop waiting for ever.
         for (const Slice& slice : slices) {
@@ -222,17 +230,33 @@ QCoro::Task<Recording> TranscriptionOrchestrator::finalizeRecording(Recording re
             pieces << *slice.rawText;
     }
     const QString rawText = pieces.join(QLatin1Char(' '));
+    const bool hasSpeech = !rawText.trimmed().isEmpty();
+    const QString model = m_postProcessor.modelProvider()();
+    // The orchestrator's end aborts the polishing too: its answer must not
+    // arrive at a post-processor and logger that may be gone by then.
+    // `abandoned` aborts it when the joined text cannot be stored.
+    const CancelToken abandoned;
+    // Each link lives as long as the token it feeds: named, not a temporary.
+    const CancelToken cancelledOrEnded = cancel.orWith(m_lifetime);
+    const CancelToken polishing = cancelledOrEnded.orWith(abandoned);
+    // The request goes out before the joined text is stored, so that the
+    // store's write happens while the service works rather than before.
+    std::optional<QCoro::Task<PostProcessorResult>> polishTask;
+    if (hasSpeech)
+        polishTask.emplace(m_postProcessor.process(rawText, polishing));
     const auto transcribed = writeRecording(id, [&](Recording& r) {
         r.rawText = rawText;
         r.status = RecordingStatus::transcribed;
     });
-    if (!transcribed)
+    if (!transcribed) {
+        abandoned.cancel();
         co_return recording;
+    }
     recording = *transcribed;
     m_logger.info(label + QStringLiteral(" transcribed, raw_text length: %1")
                               .arg(Graphemes::count(rawText)));
 
-    if (rawText.trimmed().isEmpty()) {
+    if (!hasSpeech) {
         // Nothing was said: a model asked to polish nothing answers with text
         // of its own, which must not become the result.
         const auto completed = writeRecording(id, [](Recording& r) {
@@ -246,11 +270,7 @@ QCoro::Task<Recording> TranscriptionOrchestrator::finalizeRecording(Recording re
         co_return *completed;
     }
 
-    const QString model = m_postProcessor.modelProvider()();
-    // The orchestrator's end aborts the polishing too: its answer must not
-    // arrive at a post-processor and logger that may be gone by then.
-    const CancelToken polishing = cancel.orWith(m_lifetime);
-    const PostProcessorResult polished = co_await m_postProcessor.process(rawText, polishing);
+    const PostProcessorResult polished = co_await std::move(*polishTask);
     if (!self || cancel.isCancelled())
         co_return recording;
 

@@ -2,6 +2,7 @@
 
 #include <QCoroTask>
 #include <QObject>
+#include <QMultiHash>
 #include <QSet>
 #include <QString>
 #include <chrono>
@@ -64,6 +65,9 @@ public:
     // Aborts the requests still under way; their tasks end without writing.
     ~TranscriptionOrchestrator() override;
 
+    // A slice of the recording has ended but is not stored or finished yet:
+    // the finalising step waits for it until onSliceReady hands it over.
+    void expectSlice(const QString& recordingId, int sliceIndex);
     // Starts the transcription of a sealed, stored slice and returns at once.
     void onSliceReady(const Slice& slice);
 
@@ -122,6 +126,9 @@ private:
     Progress m_progress;
     // Ids of the slices whose transcription is under way right now.
     QSet<QString> m_transcribing;
+    // Recording id → index of each slice announced by expectSlice and not yet
+    // handed over.
+    QMultiHash<QString, int> m_expected;
     // Ids of the slices whose last write the store refused (a full disk).
     QSet<QString> m_unsaved;
     // Fired on destruction: aborts the recognition and polishing requests

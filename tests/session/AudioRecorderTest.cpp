@@ -388,3 +388,95 @@ TEST_F(AudioRecorderTest, AFailedResumeKeepsTheRecordingPausedAndLeavesNoFile)
     EXPECT_EQ(handed.size(), 1);
     EXPECT_EQ(db.fetchSlices(recordingId, false).size(), 1);
 }
+
+// stopLater() leaves the capture's end and the last slice's row and file for
+// later, but never loses them: whatever comes first finishes them, and the
+// slice is stored, closed and handed over exactly once.
+enum class DeferredStopEnd { eventLoop, stopRightAfter, nextRecordingsStart, resume, recordersEnd };
+
+class AudioRecorderStopLater : public AudioRecorderFixture, public testing::WithParamInterface<DeferredStopEnd>
+{
+protected:
+    // Finishes the stop as the parameter says; false when the recorder is gone afterwards.
+    bool finish()
+    {
+        switch (GetParam()) {
+        case DeferredStopEnd::eventLoop:
+            return waitUntil([&] { return !handed.isEmpty(); });
+        case DeferredStopEnd::stopRightAfter:
+            rec().stop();
+            return true;
+        case DeferredStopEnd::nextRecordingsStart: {
+            // The next recording's first slice must not get the last one's audio or row.
+            const QString first = std::exchange(recordingId, newRecordId());
+            EXPECT_EQ(start(), std::nullopt);
+            EXPECT_EQ(handed.size(), 1);
+            EXPECT_EQ(rec().sealedSliceCount(), 0);
+            rec().stop();
+            EXPECT_EQ(db.fetchSlices(recordingId, false).size(), 1);
+            recordingId = first;
+            return false;
+        }
+        case DeferredStopEnd::resume:
+            EXPECT_EQ(rec().resume(), "No recording to resume");
+            return true;
+        case DeferredStopEnd::recordersEnd:
+            dropRecorder();
+            return false;
+        }
+        return false;
+    }
+};
+
+TEST_P(AudioRecorderStopLater, StoresAndClosesTheLastSliceOnce)
+{
+    useManualClock();
+    rec().sliceDuration = 5.0;
+    QList<std::pair<QString, int>> finishing;
+    rec().onSliceFinishing = [&](const QString& id, int index) { finishing.append({id, index}); };
+    ASSERT_EQ(start(), std::nullopt);
+    ASSERT_TRUE(waitUntil([&] { return capture().buffersDelivered() >= 2; }));
+    advance(0.3);
+
+    EXPECT_DOUBLE_EQ(rec().stopLater(), 0.3);
+    EXPECT_EQ(rec().elapsedTime(), 0.3);
+    EXPECT_EQ(rec().sealedSliceCount(), 1) << "the slice still to be stored counts";
+    EXPECT_EQ(finishing, (QList<std::pair<QString, int>>{{recordingId, 1}}));
+    EXPECT_THAT(handed, IsEmpty());
+    EXPECT_THAT(db.fetchSlices(recordingId, false), IsEmpty());
+
+    const bool recorderKept = finish();
+
+    const QList<Slice> rows = db.fetchSlices(recordingId, false);
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows[0].sliceIndex, 1);
+    EXPECT_EQ(rows[0].status, SliceStatus::pending);
+    EXPECT_DOUBLE_EQ(rows[0].duration.value_or(0), 0.3);
+    ASSERT_FALSE(openedFiles().isEmpty());
+    EXPECT_TRUE(openedFiles()[0].closed);
+    EXPECT_EQ(openedFiles()[0].path, slicePath(rows[0]));
+    if (!recorderKept)
+        return;
+    ASSERT_EQ(handed.size(), 1);
+    EXPECT_EQ(handed[0].slice.id, rows[0].id);
+    EXPECT_TRUE(handed[0].rowStored);
+    EXPECT_TRUE(handed[0].memoryFileClosed);
+    EXPECT_EQ(rec().sealedSliceCount(), 1);
+    spinFor(50);   // the queued finish, if still posted, must do nothing more
+    EXPECT_EQ(db.fetchSlices(recordingId, false).size(), 1);
+    EXPECT_EQ(handed.size(), 1);
+    EXPECT_EQ(finishing.size(), 1);
+}
+
+std::string deferredStopEndName(const testing::TestParamInfo<DeferredStopEnd>& info)
+{
+    constexpr const char* names[] = {"ByTheEventLoop", "ByAStopRightAfter", "ByTheNextRecordingsStart", "ByAResume",
+                                     "ByTheRecordersEnd"};
+    return names[int(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Finished, AudioRecorderStopLater,
+                         testing::Values(DeferredStopEnd::eventLoop, DeferredStopEnd::stopRightAfter,
+                                         DeferredStopEnd::nextRecordingsStart, DeferredStopEnd::resume,
+                                         DeferredStopEnd::recordersEnd),
+                         deferredStopEndName);

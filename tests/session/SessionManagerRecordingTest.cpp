@@ -1,5 +1,6 @@
 // A dictation while it records: pause, resume and stop as the row and the log
 // show them, a resume that fails, and cancelling.
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <gtest/gtest.h>
@@ -44,6 +45,9 @@ TEST_F(SessionManagerRecordingTest, PauseResumeStopFollowTheRowAndLeaveThePauseO
     session->stopRecording();
     const double wallSeconds = wall.elapsed() / 1000.0;
     EXPECT_EQ(session->state(), SessionState::processing);
+    EXPECT_EQ(row(id)->status, RecordingStatus::recording) << "the row is written once the event loop runs again";
+    EXPECT_EQ(slices(id).size(), 1) << "and so is the last slice";
+    QCoreApplication::processEvents();
     const Recording stopped = *row(id);
     EXPECT_EQ(stopped.status, RecordingStatus::recorded);
     EXPECT_EQ(stopped.sliceCount, 2);
@@ -99,8 +103,8 @@ TEST_F(SessionManagerRecordingTest, StopStraightAfterStartStillSealsAndTranscrib
     const QString id = start();
     session->stopRecording();
 
-    EXPECT_EQ(row(id)->sliceCount, 1);
     ASSERT_TRUE(slicesSettle(id, 1));
+    EXPECT_EQ(row(id)->sliceCount, 1);
     EXPECT_EQ(slices(id).first().rawText, "words 1");
     ASSERT_TRUE(waitForState(SessionState::idle));
     EXPECT_EQ(field->writes, QStringList{"Polished text."});
@@ -133,6 +137,7 @@ TEST_F(SessionManagerRecordingTest, FailedResumeStaysPausedWithTheError)
     // The toggle still stops from there.
     session->toggleRecording();
     EXPECT_EQ(session->state(), SessionState::processing);
+    QCoreApplication::processEvents();
     EXPECT_EQ(row(id)->status, RecordingStatus::recorded);
     EXPECT_EQ(row(id)->sliceCount, 1);
     EXPECT_TRUE(waitForState(SessionState::idle));
@@ -235,9 +240,12 @@ INSTANTIATE_TEST_SUITE_P(
         }}),
     [](const testing::TestParamInfo<AfterDeletionCase>& info) { return std::string(info.param.name); });
 
-// The application quits while a dictation records (or is paused): the last
-// slice is still sealed and stored, so the recording can be processed later.
-class SessionManagerQuitTest : public SessionFixture, public testing::WithParamInterface<bool>
+// The application quits while a dictation records, is paused, or has just
+// been stopped (its last slice not yet stored): the last slice is still
+// sealed and stored, so the recording can be processed later.
+enum class QuitDuring { recording, pause, stopStillFinishing };
+
+class SessionManagerQuitTest : public SessionFixture, public testing::WithParamInterface<QuitDuring>
 {
 };
 
@@ -246,8 +254,12 @@ TEST_P(SessionManagerQuitTest, KeepsTheLastSlice)
     buildReady();
     const QString id = start();
     spinFor(50);
-    if (GetParam())
+    if (GetParam() == QuitDuring::pause)
         session->pauseRecording();
+    if (GetParam() == QuitDuring::stopStillFinishing) {
+        session->stopRecording();
+        ASSERT_TRUE(slices(id).isEmpty());
+    }
     session.reset();
 
     RecordingFileManager files;
@@ -258,16 +270,18 @@ TEST_P(SessionManagerQuitTest, KeepsTheLastSlice)
     const QList<Slice> stored = db.fetchSlices(id, false);
     ASSERT_EQ(stored.size(), 1);
     EXPECT_EQ(recording->sliceCount, 1);
-    // Its audio is on disk for the next start's recovery and a retry.
+    // Its audio is on disk, finished, for the next start's recovery and a retry.
     const std::optional<QString> path = files.sliceFilePath(stored.first().filename);
     ASSERT_TRUE(path);
     EXPECT_TRUE(QFile::exists(*path));
-    if (!GetParam()) {   // sealed by the quit, so never sent
+    EXPECT_FALSE(QFile::exists(FfmpegAudioFileWriter::remuxTempPath(*path)));
+    if (GetParam() != QuitDuring::pause) {   // sealed by the quit, so never sent
         EXPECT_EQ(stored.first().status, SliceStatus::pending);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(WhileRecordingOrPaused, SessionManagerQuitTest, testing::Bool());
+INSTANTIATE_TEST_SUITE_P(WhileRecordingPausedOrStopping, SessionManagerQuitTest,
+                         testing::Values(QuitDuring::recording, QuitDuring::pause, QuitDuring::stopStillFinishing));
 
 TEST_F(SessionManagerRecordingTest, AMicrophoneThatFailsStopsTheRecordingAndKeepsWhatCame)
 {
@@ -312,4 +326,31 @@ TEST_F(SessionManagerRecordingTest, TheTargetsFieldIsReadOnlyOnceTheMicrophoneRu
               at("DEBUG TextInjector context: value(8 chars)=Dear Sir"));
     EXPECT_LT(at("DEBUG TextInjector context: value(8 chars)=Dear Sir"), lines.size());
     session->cancelRecording();
+}
+
+// The stop's row write comes after the finalising step has started. Stopped
+// while paused with every slice transcribed, that step has already stored the
+// joined text by then: the write adds the duration and slice count and keeps
+// the step's status and text.
+TEST_F(SessionManagerRecordingTest, TheStopsRowWriteKeepsWhatTheFinalisingStepStored)
+{
+    buildReady();
+    const QString id = start();
+    spinFor(100);
+    session->pauseRecording();
+    ASSERT_TRUE(slicesSettle(id, 1));
+
+    session->stopRecording();
+    EXPECT_EQ(row(id)->status, RecordingStatus::transcribed) << "the step went on without waiting";
+    QCoreApplication::processEvents();
+
+    const Recording stored = *row(id);
+    EXPECT_EQ(stored.status, RecordingStatus::transcribed);
+    EXPECT_EQ(stored.rawText, "words 1");
+    EXPECT_EQ(stored.sliceCount, 1);
+    ASSERT_TRUE(stored.duration);
+    EXPECT_DOUBLE_EQ(*stored.duration, session->audioRecorder().elapsedTime());
+    ASSERT_TRUE(waitForState(SessionState::idle));
+    EXPECT_EQ(row(id)->status, RecordingStatus::completed);
+    EXPECT_EQ(row(id)->sliceCount, 1);
 }

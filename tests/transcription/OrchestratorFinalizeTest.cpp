@@ -1,5 +1,6 @@
 // The finalising step: the wait for the slices, the joined and polished text,
 // the failures, and cancellation by the controller.
+#include <QCoroTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -331,4 +332,66 @@ TEST_F(OrchestratorFinalizeTest, KeepsChangesMadeToTheRecordingWhilePolishing)
         QObject::disconnect(onChat);
         c.check(recording);
     }
+}
+
+// The stop leaves the last slice to be stored and its file finished after the
+// finalising step has begun: the step waits for it instead of failing the
+// recording for a missing row or sending a file still being written.
+TEST_F(OrchestratorFinalizeTest, WaitsForAnExpectedSliceUntilItIsHandedOver)
+{
+    Recording recording = addRecording();
+    recording.sliceCount = 2;
+    db.updateRecording(recording);
+    addSlice(recording, 1, SliceStatus::completed, QString("one"));
+    const Recording otherRecording = addRecording();
+
+    int polls = 0;
+    OrchestratorTiming timing = orchestratorTiming;
+    timing.wait = [&](std::chrono::milliseconds duration) {
+        // The second slice arrives during the second poll's wait.
+        if (++polls == 2)
+            orchestrator->onSliceReady(addSlice(recording, 2));
+        return QCoro::sleepFor(duration);
+    };
+    rebuild(timing);
+    orchestrator->expectSlice(recording.id, 2);
+    // Another recording's slice on its way is none of this step's business.
+    orchestrator->expectSlice(otherRecording.id, 1);
+
+    const std::optional<Recording> result = finalize(recording);
+
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->status, RecordingStatus::completed) << result->error.value_or("").toStdString();
+    EXPECT_EQ(result->rawText, "one text 2");
+    EXPECT_GE(polls, 2) << "the step waited until the slice was handed over";
+    EXPECT_EQ(requestsTo(openAI, kTranscriptions).size(), 1);
+    EXPECT_EQ(orchestrator->progress(), (TranscriptionOrchestrator::Progress{2, 2}));
+}
+
+// The polishing request goes out while the joined text is being stored; when
+// that write finds the recording deleted, the request is aborted and nothing
+// of its answer is used or logged.
+TEST_F(OrchestratorFinalizeTest, ARecordingDeletedBeforeItsTextIsStoredAbortsThePolishing)
+{
+    polish = [](const HttpFake::Request&) {
+        return delayed(HttpFake::Answer::json(200, chatAnswer("Polished.")), 80ms);
+    };
+    const Recording recording = addRecording();
+    addSlice(recording, 1, SliceStatus::completed, QString("one"));
+    // Deleted on another device: the row alone, its slices still live here.
+    Recording deleted = recording;
+    deleted.deletedAt = QDateTime::currentDateTimeUtc();
+    db.updateRecording(deleted);
+
+    const std::optional<Recording> result = finalize(recording);
+    spinFor(200);
+
+    ASSERT_TRUE(result);
+    EXPECT_EQ(describe(result), describe(recording));
+    const Recording after = *db.fetchRecordingIncludingDeleted(recording.id);
+    EXPECT_TRUE(after.deletedAt.has_value());
+    EXPECT_EQ(after.rawText, std::nullopt);
+    EXPECT_EQ(after.cleanedText, std::nullopt);
+    EXPECT_TRUE(logMessages().filter("PostProcessor: completed").isEmpty()) << logMessages().join("\n").toStdString();
+    EXPECT_TRUE(orchestratorLines().isEmpty());
 }

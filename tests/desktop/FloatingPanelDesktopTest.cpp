@@ -3,9 +3,8 @@
 // floats above other windows, stays out of the taskbar, and follows a drag
 // of the pointer. The pointer is driven through XTest from a connection of
 // its own, as a user's mouse would be.
-#include <QDir>
 #include <QEvent>
-#include <QFile>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <QWidget>
 #include <cstdlib>
@@ -20,9 +19,7 @@
 #include "platform/x11/X11Connection.h"
 #include "platform/x11/X11Window.h"
 #include "platform/x11/X11WindowHints.h"
-#include "session/FloatingPanelController.h"
-#include "session/FloatingPanelPlaceholder.h"
-#include "store/LocaleManager.h"
+#include "ui/FloatingPanelController.h"
 #include "support/EventLoop.h"
 #include "support/QStringPrinter.h"
 
@@ -64,6 +61,17 @@ private:
     xcb_window_t m_root = XCB_NONE;
 };
 
+// Content of a panel: a line of text on a dark ground, that lets presses
+// through to the panel.
+std::unique_ptr<QLabel> content(const QString& text = QStringLiteral("Ready"))
+{
+    auto label = std::make_unique<QLabel>(text);
+    label->setContentsMargins(16, 0, 16, 0);
+    label->setAutoFillBackground(true);
+    label->setPalette(QPalette(Qt::white, Qt::darkGray));
+    return label;
+}
+
 // Counts the presses that reach the panel window.
 class PressCounter : public QObject
 {
@@ -87,8 +95,7 @@ protected:
     {
         x = X11Connection::fromQt();
         ASSERT_TRUE(x) << "needs an X display";
-        controller = std::make_unique<FloatingPanelController>(
-            std::make_unique<FloatingPanelPlaceholder>(locale), prefs, x11WindowHints());
+        controller = std::make_unique<FloatingPanelController>(content(), prefs, x11WindowHints());
     }
 
     QWidget& panel() { return *controller->panel(); }
@@ -206,7 +213,6 @@ protected:
     std::optional<X11Connection> x;
     QTemporaryDir dir;
     Preferences prefs{dir.filePath("prefs.conf")};
-    LocaleManager locale{prefs, QStringLiteral("en")};
     std::unique_ptr<FloatingPanelController> controller;
     Mouse mouse;
 };
@@ -283,8 +289,7 @@ TEST_F(FloatingPanelDesktopTest, DraggingThePanelMovesItAndStoresWhereItWent)
 
     // The next launch puts it there.
     controller.reset();
-    controller = std::make_unique<FloatingPanelController>(
-        std::make_unique<FloatingPanelPlaceholder>(locale), prefs, x11WindowHints());
+    controller = std::make_unique<FloatingPanelController>(content(), prefs, x11WindowHints());
     ASSERT_TRUE(showPanel());
     EXPECT_TRUE(waitUntil([&] { return serverPosition() == end; }));
 }
@@ -293,24 +298,15 @@ TEST_F(FloatingPanelDesktopTest, DraggingThePanelMovesItAndStoresWhereItWent)
 // is at (0, 0); growing the panel must not move it there.
 TEST_F(FloatingPanelDesktopTest, ANewWidthKeepsThePanelWhereItIs)
 {
-    // Tables of our own: the second language's ready text is long.
-    QDir(dir.path()).mkpath("tables");
-    const std::pair<const char*, const char*> tables[] = {{"en", "Ready"},
-                                                          {"zh-Hans", "Ready, ready, ready"}};
-    for (const auto& [language, text] : tables) {
-        QFile table(dir.filePath("tables/%1.json").arg(language));
-        ASSERT_TRUE(table.open(QIODevice::WriteOnly));
-        table.write(QStringLiteral(R"({"float.ready": "%1"})").arg(text).toUtf8());
-    }
-    LocaleManager languages(prefs, QStringLiteral("en"), dir.filePath("tables"));
-    controller = std::make_unique<FloatingPanelController>(
-        std::make_unique<FloatingPanelPlaceholder>(languages), prefs, x11WindowHints());
+    auto owned = content();
+    QLabel* label = owned.get();
+    controller = std::make_unique<FloatingPanelController>(std::move(owned), prefs, x11WindowHints());
     ASSERT_TRUE(showPanel());
     spinFor(100);   // until the window manager is done with it
     const QPoint placed = serverPosition();
     const int width = serverWidth();
 
-    languages.setLanguage(LocaleManager::kSimplifiedChinese);
+    label->setText(QStringLiteral("Ready, ready, ready, ready, ready"));
     ASSERT_TRUE(waitUntil([&] { return serverWidth() > width; })) << "width " << serverWidth();
     spinFor(100);
 

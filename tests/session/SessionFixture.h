@@ -290,7 +290,7 @@ protected:
     ToneCapture::Options tone{.speed = 1.0};   // what each new capture plays
     AudioFileWriterFactory writers = [] { return std::make_unique<FfmpegAudioFileWriter>(); };
     StartupTiming startupTiming{.panelStep = 10ms, .permissionStep = 20ms};
-    std::function<std::unique_ptr<FloatingPanelController>(SessionManager&)> floatingPanel;
+    std::function<std::unique_ptr<FloatingPanel>(SessionManager&)> floatingPanel;
 
     std::function<HttpFake::Answer(int request)> transcribe = [](int request) {
         return HttpFake::Answer::text(200, "words " + QByteArray::number(request) + "\n");

@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "platform/Preferences.h"
-#include "session/FloatingPanelController.h"
+#include "ui/FloatingPanelController.h"
 #include "support/EventLoop.h"
 #include "support/QStringPrinter.h"
 

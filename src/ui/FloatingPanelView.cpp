@@ -55,6 +55,19 @@ QLabel* symbolLabel(Symbol symbol, const QColor& colour, int pixels, const QStri
     return label;
 }
 
+// A button of the panel: it never takes the focus from the application the
+// user dictates into, and has no bezel of its own.
+template <typename Button>
+Button* panelButton(const QString& name, const char* styleSheet)
+{
+    auto* button = new Button;
+    button->setObjectName(name);
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setCursor(Qt::PointingHandCursor);
+    button->setStyleSheet(QString::fromLatin1(styleSheet));
+    return button;
+}
+
 // A row of `widgets`, `spacing` apart and centred vertically.
 QWidget* row(const std::vector<QWidget*>& widgets, int spacing, int padding = 0)
 {
@@ -238,14 +251,9 @@ QWidget* FloatingPanelView::buttonGroup(const std::vector<QPushButton*>& buttons
 QPushButton* FloatingPanelView::capsuleButton(const char* key, ButtonRole role, const QString& name,
                                               void (SessionManager::*operation)())
 {
-    auto* button = new QPushButton;
-    button->setObjectName(name);
-    button->setFocusPolicy(Qt::NoFocus);
-    button->setFlat(true);
-    button->setCursor(Qt::PointingHandCursor);
-    // No bezel: the group behind the buttons is their background.
-    button->setStyleSheet(
-        QStringLiteral("QPushButton { border: none; background: transparent; padding: 6px 10px; }"));
+    // The group behind the buttons is their background.
+    auto* button = panelButton<QPushButton>(
+        name, "QPushButton { border: none; background: transparent; padding: 6px 10px; }");
     const bool primary = role == ButtonRole::primary;
     button->setFont(Style::font(12, primary ? QFont::DemiBold : QFont::Normal));
     Style::setTextColour(*button, Style::white(primary ? 1.0 : 0.8));
@@ -258,13 +266,8 @@ QAbstractButton* FloatingPanelView::symbolButton(Symbol symbol, qreal opacity, c
                                                  const QString& name,
                                                  void (SessionManager::*operation)())
 {
-    auto* button = new QToolButton;
-    button->setObjectName(name);
-    button->setFocusPolicy(Qt::NoFocus);
-    button->setAutoRaise(true);
-    button->setCursor(Qt::PointingHandCursor);
-    button->setStyleSheet(
-        QStringLiteral("QToolButton { border: none; background: transparent; padding: 2px; }"));
+    auto* button = panelButton<QToolButton>(
+        name, "QToolButton { border: none; background: transparent; padding: 2px; }");
     button->setIcon(Symbols::icon(symbol, Style::white(opacity)));
     button->setIconSize(QSize(kSymbolSize, kSymbolSize));
     connect(button, &QToolButton::clicked, &m_session, operation);

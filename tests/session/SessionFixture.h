@@ -226,6 +226,29 @@ protected:
         return id;
     }
 
+    // Builds the controller (buildReady) and drives it into `state`:
+    // processing waits on a silent recognition service, confirming holds the
+    // polished text, which could not be inserted as Editor refused activation.
+    void reach(SessionState state)
+    {
+        buildReady();
+        if (state == SessionState::idle)
+            return;
+        start();
+        if (state == SessionState::paused)
+            session->pauseRecording();
+        if (state == SessionState::processing) {
+            transcribe = [](int) { return sessiontest::silent(); };
+            session->stopRecording();
+        }
+        if (state == SessionState::confirming) {
+            windows.activation = FakeDesktopWindows::Activation::refused;
+            session->stopRecording();
+            ASSERT_TRUE(waitForState(SessionState::confirming));
+        }
+        ASSERT_EQ(session->state(), state);
+    }
+
     bool waitForState(SessionState state, int timeoutMs = 5000)
     {
         return waitUntil([&] { return session->state() == state; }, timeoutMs);

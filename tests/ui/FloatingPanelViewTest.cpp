@@ -81,23 +81,11 @@ protected:
         QTest::mouseClick(button, Qt::LeftButton);
     }
 
-    // Drives the controller into `state`: processing waits on a silent
-    // service, confirming holds "Polished text." that could not be inserted.
+    // The controller in `state` (as SessionFixture::reach), its panel shown.
     void reach(SessionState state)
     {
-        if (state == SessionState::processing)
-            transcribe = [](int) { return silent(); };
-        if (state == SessionState::confirming)
-            windows.activation = FakeDesktopWindows::Activation::refused;
-        buildWithPanel();
-        if (state == SessionState::idle)
-            return;
-        start();
-        if (state == SessionState::paused)
-            session->pauseRecording();
-        if (state == SessionState::processing || state == SessionState::confirming)
-            session->stopRecording();
-        ASSERT_TRUE(waitForState(state));
+        SessionFixture::reach(state);
+        ASSERT_TRUE(session->floatingPanel() && session->floatingPanel()->isShown());
     }
 
     // One dictation whose text is polished to `polished` and waits in

@@ -222,11 +222,11 @@ INSTANTIATE_TEST_SUITE_P(
 // minutes going on past the hour, and stays still while paused.
 TEST_F(FloatingPanelViewTest, ShowsTheRecordedTime)
 {
-    const auto base = std::chrono::steady_clock::now();
-    std::chrono::duration<double> offset{0};
+    // Shared with the recorder, which outlives this body.
+    const auto offset = std::make_shared<std::chrono::duration<double>>(0);
     SessionPlatform platform = scriptedPlatform();
-    platform.recorderTiming.clock = [&] {
-        return base + std::chrono::duration_cast<std::chrono::steady_clock::duration>(offset);
+    platform.recorderTiming.clock = [base = std::chrono::steady_clock::now(), offset] {
+        return base + std::chrono::duration_cast<std::chrono::steady_clock::duration>(*offset);
     };
     buildWithPanel(std::move(platform));
     start();
@@ -234,14 +234,14 @@ TEST_F(FloatingPanelViewTest, ShowsTheRecordedTime)
     const std::pair<double, const char*> times[] = {
         {0.9, "00:00"}, {61.5, "01:01"}, {3600, "60:00"}, {6000, "100:00"}};
     for (const auto& [seconds, shownTime] : times) {
-        offset = std::chrono::duration<double>(seconds);
+        *offset = std::chrono::duration<double>(seconds);
         EXPECT_TRUE(waitUntil([&] { return text("panelTime") == shownTime; }))
             << seconds << " s shows " << text("panelTime").toStdString();
     }
 
     session->pauseRecording();
     EXPECT_EQ(text("panelTime"), "100:00");
-    offset = std::chrono::duration<double>(6100);
+    *offset = std::chrono::duration<double>(6100);
     spinFor(250);   // two and more ticks of the recorder's display
     EXPECT_EQ(text("panelTime"), "100:00") << "paused";
 }

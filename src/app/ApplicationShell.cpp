@@ -11,7 +11,7 @@
 
 #include "platform/Preferences.h"
 #include "platform/Updater.h"
-#include "session/FloatingPanelController.h"
+#include "session/FloatingPanel.h"
 #include "session/SessionManager.h"
 #include "store/LocaleManager.h"
 #include "store/Logger.h"
@@ -119,6 +119,6 @@ void ApplicationShell::toggleFloatingPanel()
     Preferences& prefs = m_session.preferences();
     const bool show = !prefs.showFloatingPanel();
     prefs.setValue(PrefKey::showFloatingPanel, show);
-    if (FloatingPanelController* panel = m_session.floatingPanel())
+    if (FloatingPanel* panel = m_session.floatingPanel())
         show ? panel->show() : panel->hide();
 }

@@ -11,7 +11,7 @@
 #include "platform/x11/X11HotkeyBackend.h"
 #include "platform/x11/X11KeySynthesizer.h"
 #include "platform/x11/X11WindowHints.h"
-#include "session/FloatingPanelController.h"
+#include "ui/FloatingPanelController.h"
 
 SessionPlatform linuxDesktopPlatform()
 {

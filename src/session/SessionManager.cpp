@@ -10,7 +10,7 @@
 #include "platform/KeySynthesizer.h"
 #include "platform/PermissionProvider.h"
 #include "platform/Preferences.h"
-#include "session/FloatingPanelController.h"
+#include "session/FloatingPanel.h"
 #include "session/HotkeyManager.h"
 #include "session/StartupRecovery.h"
 #include "store/DatabaseManager.h"
@@ -240,9 +240,11 @@ void SessionManager::setState(SessionState state)
 
 void SessionManager::setErrorMessage(std::optional<QString> message)
 {
+    const bool differs = message != m_errorMessage;
     m_errorMessage = std::move(message);
     emit changed();
-    emit errorMessageChanged();
+    if (differs)
+        emit errorMessageChanged();
 }
 
 void SessionManager::onStoreWriteFailed(const QString& error)
@@ -540,11 +542,11 @@ void SessionManager::resetToIdle()
     m_characterCount = 0;
     m_currentRecording.reset();
     // A store failure of the dictation just ended stays in view.
-    const bool errorChanged = m_errorMessage != m_storeError;
+    const bool messageDiffers = m_storeError != m_errorMessage;
     m_errorMessage = std::exchange(m_storeError, std::nullopt);
     m_textInjector->clearTargetApp();
     emit changed();
-    if (errorChanged)
+    if (messageDiffers)
         emit errorMessageChanged();
     setState(SessionState::idle);
     m_logger->info(QStringLiteral("SessionManager: state \u2192 idle"));

@@ -24,7 +24,7 @@ class Accessibility;
 class AlertPresenter;
 class DatabaseManager;
 class DesktopWindows;
-class FloatingPanelController;
+class FloatingPanel;
 class HotkeyBackend;
 class HotkeyManager;
 class HttpClient;
@@ -76,7 +76,7 @@ struct SessionPlatform
     LeftoverAudioFinisher leftoverAudio;
     // Builds the floating panel of the start-up's panel step; none leaves
     // the controller without a panel (a session with no display).
-    std::function<std::unique_ptr<FloatingPanelController>(class SessionManager&)> floatingPanel;
+    std::function<std::unique_ptr<FloatingPanel>(class SessionManager&)> floatingPanel;
 
     AudioRecorderTiming recorderTiming;
     TextInjectorTiming injectorTiming;
@@ -141,16 +141,16 @@ public:
     PostProcessor& postProcessor() { return *m_postProcessor; }
     TranscriptionOrchestrator& orchestrator() { return *m_orchestrator; }
     // None until the start-up's panel step has run.
-    FloatingPanelController* floatingPanel() { return m_floatingPanel.get(); }
+    FloatingPanel* floatingPanel() { return m_floatingPanel.get(); }
 
 signals:
     // The dictation state changed.
     void stateChanged();
+    // The error message changed (it can while idle: a failed start).
+    void errorMessageChanged();
     // Any other published value changed, the components' own included
     // (the recorder's elapsed time among them, ten times a second).
     void changed();
-    // The error message was set or cleared.
-    void errorMessageChanged();
 
 private:
     void buildComponents(SessionPlatform& platform);
@@ -225,7 +225,7 @@ private:
     std::unique_ptr<TranscriptionOrchestrator> m_orchestrator;
     std::unique_ptr<AlertPresenter> m_alerts;
     LeftoverAudioFinisher m_finishLeftoverAudio;
-    std::function<std::unique_ptr<FloatingPanelController>(SessionManager&)> m_makeFloatingPanel;
+    std::function<std::unique_ptr<FloatingPanel>(SessionManager&)> m_makeFloatingPanel;
     std::function<QDateTime()> m_clock;
-    std::unique_ptr<FloatingPanelController> m_floatingPanel;
+    std::unique_ptr<FloatingPanel> m_floatingPanel;
 };

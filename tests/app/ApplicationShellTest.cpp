@@ -8,7 +8,7 @@
 #include "platform/Preferences.h"
 #include "platform/HttpClient.h"
 #include "platform/Updater.h"
-#include "session/FloatingPanelController.h"
+#include "ui/FloatingPanelController.h"
 #include "session/SessionManager.h"
 #include "store/LocaleManager.h"
 #include "store/Logger.h"
@@ -95,15 +95,15 @@ TEST_F(ApplicationShellTest, MenuItemsInOrderWithTheirShortcuts)
 
 TEST_F(ApplicationShellTest, FloatingPanelItemTogglesTheSettingAndThePanel)
 {
-    ASSERT_TRUE(waitUntil([&] { return session->floatingPanel()->panel()->isVisible(); }));
+    ASSERT_TRUE(waitUntil([&] { return session->floatingPanel()->isShown(); }));
     shell->menu().actions()[1]->trigger();
     EXPECT_FALSE(prefs.showFloatingPanel());
-    EXPECT_FALSE(session->floatingPanel()->panel()->isVisible());
+    EXPECT_FALSE(session->floatingPanel()->isShown());
     EXPECT_EQ(menuTexts()[1], "Show Floating Panel");
 
     shell->menu().actions()[1]->trigger();
     EXPECT_TRUE(prefs.showFloatingPanel());
-    EXPECT_TRUE(session->floatingPanel()->panel()->isVisible());
+    EXPECT_TRUE(session->floatingPanel()->isShown());
     EXPECT_EQ(menuTexts()[1], "Hide Floating Panel");
 }
 

@@ -1,28 +1,30 @@
 // The floating panel on the real X server of the test desktop, under openbox:
 // it never becomes the active window, not when shown and not when clicked,
-// floats above other windows, stays out of the taskbar, and follows a drag
-// of the pointer. The pointer is driven through XTest from a connection of
-// its own, as a user's mouse would be.
-#include <QDir>
+// not even on a button of its bars; floats above other windows, stays out of
+// the taskbar, follows a drag of the pointer, and is cut to its rounded shape
+// as no compositing manager runs. The pointer is driven through XTest from a
+// connection of its own, as a user's mouse would be.
+#include <QAbstractButton>
 #include <QEvent>
-#include <QFile>
-#include <QTemporaryDir>
+#include <QLabel>
+#include <QRegion>
 #include <QWidget>
 #include <cstdlib>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <memory>
+#include <xcb/shape.h>
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
 
 #include "desktop/PasteTargetProcess.h"
 #include "platform/Preferences.h"
+#include "session/SessionFixture.h"
 #include "platform/x11/X11Connection.h"
 #include "platform/x11/X11Window.h"
 #include "platform/x11/X11WindowHints.h"
-#include "session/FloatingPanelController.h"
-#include "session/FloatingPanelPlaceholder.h"
-#include "store/LocaleManager.h"
+#include "ui/FloatingPanelController.h"
+#include "ui/FloatingPanelView.h"
 #include "support/EventLoop.h"
 #include "support/QStringPrinter.h"
 
@@ -64,6 +66,17 @@ private:
     xcb_window_t m_root = XCB_NONE;
 };
 
+// Content of a panel: a line of text on a dark ground, that lets presses
+// through to the panel.
+std::unique_ptr<QLabel> content(const QString& text = QStringLiteral("Ready"))
+{
+    auto label = std::make_unique<QLabel>(text);
+    label->setContentsMargins(16, 0, 16, 0);
+    label->setAutoFillBackground(true);
+    label->setPalette(QPalette(Qt::white, Qt::darkGray));
+    return label;
+}
+
 // Counts the presses that reach the panel window.
 class PressCounter : public QObject
 {
@@ -80,18 +93,59 @@ protected:
     }
 };
 
-class FloatingPanelDesktopTest : public testing::Test
+// What a compositing manager does first: take the screen's selection
+// _NET_WM_CM_S<n>, held by a client of its own while it lives.
+class CompositorSelection
+{
+public:
+    explicit CompositorSelection(int screen) : m_connection(xcb_connect(nullptr, nullptr))
+    {
+        const xcb_screen_t* root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data;
+        const xcb_window_t owner = xcb_generate_id(m_connection);
+        xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, owner, root->root, 0, 0, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+        const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(screen);
+        xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+            m_connection, xcb_intern_atom(m_connection, false, uint16_t(name.size()), name.constData()),
+            nullptr);
+        xcb_set_selection_owner(m_connection, owner, atom->atom, XCB_CURRENT_TIME);
+        std::free(atom);
+        std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
+    }
+    ~CompositorSelection() { xcb_disconnect(m_connection); }
+
+private:
+    xcb_connection_t* m_connection;
+};
+
+// The panels of these tests keep their settings in the fixture's private home.
+class FloatingPanelDesktopTest : public SessionFixture
 {
 protected:
     void SetUp() override
     {
         x = X11Connection::fromQt();
         ASSERT_TRUE(x) << "needs an X display";
-        controller = std::make_unique<FloatingPanelController>(
-            std::make_unique<FloatingPanelPlaceholder>(locale), prefs, x11WindowHints());
+        controller = std::make_unique<FloatingPanelController>(content(), prefs, x11WindowHints());
     }
 
-    QWidget& panel() { return *controller->panel(); }
+    // The app's panel instead: the bars of a controller on the fixture's
+    // fakes, its window on the X server.
+    void useTheControllersPanel()
+    {
+        controller.reset();
+        floatingPanel = [](SessionManager& s) {
+            return std::make_unique<FloatingPanelController>(s, x11WindowHints());
+        };
+        buildReady();
+        ASSERT_TRUE(waitUntil([&] { return session->floatingPanel() != nullptr; }));
+    }
+
+    FloatingPanelController& current()
+    {
+        return controller ? *controller : *static_cast<FloatingPanelController*>(session->floatingPanel());
+    }
+    QWidget& panel() { return *current().panel(); }
     xcb_window_t panelId() { return xcb_window_t(panel().winId()); }
 
     xcb_window_t activeWindow() const
@@ -123,7 +177,7 @@ protected:
     // Shows the panel and waits until the window manager has mapped it.
     bool showPanel()
     {
-        controller->show();
+        current().show();
         return waitUntil([&] { return stacking().contains(panelId()) && isViewable(panelId()); });
     }
 
@@ -203,10 +257,49 @@ protected:
         return name;
     }
 
+    // Clicks the shown button `name` of the panel where the server has it.
+    void clickButton(const QString& name)
+    {
+        QAbstractButton* button = nullptr;
+        for (auto* candidate : panel().findChildren<QAbstractButton*>(name)) {
+            if (candidate->isVisibleTo(&panel()))
+                button = candidate;
+        }
+        ASSERT_NE(button, nullptr) << name.toStdString();
+        // The panel refits its width to a new bar: click once that is done and
+        // the server has it.
+        const auto* view = panel().findChild<FloatingPanelView*>();
+        ASSERT_TRUE(waitUntil([&] {
+            const int fitting = std::max(FloatingPanelController::kMinimumWidth, view->sizeHint().width());
+            return panel().width() == fitting && serverWidth() == fitting;
+        }));
+        mouse.moveTo(serverPosition() + button->mapTo(&panel(), button->rect().center()));
+        mouse.press();
+        mouse.release();
+    }
+
+    // The panel's shape on the server: none when it is a plain rectangle.
+    std::optional<QRegion> boundingShape()
+    {
+        xcb_shape_query_extents_reply_t* extents = xcb_shape_query_extents_reply(
+            x->get(), xcb_shape_query_extents(x->get(), panelId()), nullptr);
+        const bool shaped = extents && extents->bounding_shaped;
+        std::free(extents);
+        if (!shaped)
+            return std::nullopt;
+        xcb_shape_get_rectangles_reply_t* reply = xcb_shape_get_rectangles_reply(
+            x->get(), xcb_shape_get_rectangles(x->get(), panelId(), XCB_SHAPE_SK_BOUNDING), nullptr);
+        QRegion region;
+        if (reply) {
+            const xcb_rectangle_t* rects = xcb_shape_get_rectangles_rectangles(reply);
+            for (int i = 0; i < xcb_shape_get_rectangles_rectangles_length(reply); ++i)
+                region += QRect(rects[i].x, rects[i].y, rects[i].width, rects[i].height);
+        }
+        std::free(reply);
+        return region;
+    }
+
     std::optional<X11Connection> x;
-    QTemporaryDir dir;
-    Preferences prefs{dir.filePath("prefs.conf")};
-    LocaleManager locale{prefs, QStringLiteral("en")};
     std::unique_ptr<FloatingPanelController> controller;
     Mouse mouse;
 };
@@ -283,8 +376,7 @@ TEST_F(FloatingPanelDesktopTest, DraggingThePanelMovesItAndStoresWhereItWent)
 
     // The next launch puts it there.
     controller.reset();
-    controller = std::make_unique<FloatingPanelController>(
-        std::make_unique<FloatingPanelPlaceholder>(locale), prefs, x11WindowHints());
+    controller = std::make_unique<FloatingPanelController>(content(), prefs, x11WindowHints());
     ASSERT_TRUE(showPanel());
     EXPECT_TRUE(waitUntil([&] { return serverPosition() == end; }));
 }
@@ -293,24 +385,15 @@ TEST_F(FloatingPanelDesktopTest, DraggingThePanelMovesItAndStoresWhereItWent)
 // is at (0, 0); growing the panel must not move it there.
 TEST_F(FloatingPanelDesktopTest, ANewWidthKeepsThePanelWhereItIs)
 {
-    // Tables of our own: the second language's ready text is long.
-    QDir(dir.path()).mkpath("tables");
-    const std::pair<const char*, const char*> tables[] = {{"en", "Ready"},
-                                                          {"zh-Hans", "Ready, ready, ready"}};
-    for (const auto& [language, text] : tables) {
-        QFile table(dir.filePath("tables/%1.json").arg(language));
-        ASSERT_TRUE(table.open(QIODevice::WriteOnly));
-        table.write(QStringLiteral(R"({"float.ready": "%1"})").arg(text).toUtf8());
-    }
-    LocaleManager languages(prefs, QStringLiteral("en"), dir.filePath("tables"));
-    controller = std::make_unique<FloatingPanelController>(
-        std::make_unique<FloatingPanelPlaceholder>(languages), prefs, x11WindowHints());
+    auto owned = content();
+    QLabel* label = owned.get();
+    controller = std::make_unique<FloatingPanelController>(std::move(owned), prefs, x11WindowHints());
     ASSERT_TRUE(showPanel());
     spinFor(100);   // until the window manager is done with it
     const QPoint placed = serverPosition();
     const int width = serverWidth();
 
-    languages.setLanguage(LocaleManager::kSimplifiedChinese);
+    label->setText(QStringLiteral("Ready, ready, ready, ready, ready"));
     ASSERT_TRUE(waitUntil([&] { return serverWidth() > width; })) << "width " << serverWidth();
     spinFor(100);
 
@@ -373,4 +456,48 @@ TEST_F(FloatingPanelDesktopTest, AMoveByTheWindowManagerIsKeptAndStored)
     ASSERT_TRUE(showPanel());
     spinFor(100);
     EXPECT_EQ(serverPosition(), to);
+}
+
+// A click on a button of the app's panel drives the dictation, and the
+// program the user dictates into stays the active one.
+TEST_F(FloatingPanelDesktopTest, AButtonClickChangesTheStateAndLeavesTheActiveWindowActive)
+{
+    PasteTargetProcess target;
+    const xcb_window_t front = startInFront(target);
+    ASSERT_NE(front, XCB_WINDOW_NONE);
+    useTheControllersPanel();
+    ASSERT_TRUE(showPanel());
+    start();
+
+    clickButton("panelPause");
+    ASSERT_TRUE(waitUntil([&] { return session->state() == SessionState::paused; }));
+    spinFor(300);   // time for the window manager to change its mind
+    EXPECT_EQ(activeWindow(), front);
+
+    clickButton("panelCancel");
+    ASSERT_TRUE(waitUntil([&] { return session->state() == SessionState::idle; }));
+    spinFor(300);
+    EXPECT_EQ(activeWindow(), front);
+    EXPECT_FALSE(panel().isActiveWindow());
+}
+
+// No compositing manager runs on the test desktop: the panel's transparent
+// corners would be black, so the window is cut to its rounded shape. Once a
+// compositing manager holds its selection, the next show leaves it whole.
+TEST_F(FloatingPanelDesktopTest, WithoutACompositorThePanelIsCutToItsRoundedShape)
+{
+    ASSERT_TRUE(showPanel());
+    const int width = panel().width();
+    const std::optional<QRegion> shape = boundingShape();
+    ASSERT_TRUE(shape) << "not shaped";
+    for (const QPoint corner : {QPoint(0, 0), QPoint(width - 1, 0), QPoint(0, 43), QPoint(width - 1, 43)})
+        EXPECT_FALSE(shape->contains(corner)) << corner.x() << ',' << corner.y();
+    for (const QPoint inside : {QPoint(width / 2, 0), QPoint(0, 22), QPoint(width - 1, 22), QPoint(width / 2, 43)})
+        EXPECT_TRUE(shape->contains(inside)) << inside.x() << ',' << inside.y();
+
+    CompositorSelection compositor(x->screen());
+    current().hide();
+    ASSERT_TRUE(waitUntil([&] { return !isViewable(panelId()); }));
+    ASSERT_TRUE(showPanel());
+    EXPECT_TRUE(waitUntil([&] { return !boundingShape(); }));
 }

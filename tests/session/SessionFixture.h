@@ -226,6 +226,29 @@ protected:
         return id;
     }
 
+    // Builds the controller (buildReady) and drives it into `state`:
+    // processing waits on a silent recognition service, confirming holds the
+    // polished text, which could not be inserted as Editor refused activation.
+    void reach(SessionState state)
+    {
+        buildReady();
+        if (state == SessionState::idle)
+            return;
+        start();
+        if (state == SessionState::paused)
+            session->pauseRecording();
+        if (state == SessionState::processing) {
+            transcribe = [](int) { return sessiontest::silent(); };
+            session->stopRecording();
+        }
+        if (state == SessionState::confirming) {
+            windows.activation = FakeDesktopWindows::Activation::refused;
+            session->stopRecording();
+            ASSERT_TRUE(waitForState(SessionState::confirming));
+        }
+        ASSERT_EQ(session->state(), state);
+    }
+
     bool waitForState(SessionState state, int timeoutMs = 5000)
     {
         return waitUntil([&] { return session->state() == state; }, timeoutMs);
@@ -290,7 +313,7 @@ protected:
     ToneCapture::Options tone{.speed = 1.0};   // what each new capture plays
     AudioFileWriterFactory writers = [] { return std::make_unique<FfmpegAudioFileWriter>(); };
     StartupTiming startupTiming{.panelStep = 10ms, .permissionStep = 20ms};
-    std::function<std::unique_ptr<FloatingPanelController>(SessionManager&)> floatingPanel;
+    std::function<std::unique_ptr<FloatingPanel>(SessionManager&)> floatingPanel;
 
     std::function<HttpFake::Answer(int request)> transcribe = [](int request) {
         return HttpFake::Answer::text(200, "words " + QByteArray::number(request) + "\n");

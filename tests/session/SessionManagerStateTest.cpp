@@ -87,27 +87,6 @@ class SessionManagerIgnoredOperation : public SessionFixture,
                                        public testing::WithParamInterface<IgnoredCase>
 {
 protected:
-    // Drives a new controller into `state`.
-    void reach(SessionState state)
-    {
-        buildReady();
-        if (state == SessionState::idle)
-            return;
-        start();
-        if (state == SessionState::paused)
-            session->pauseRecording();
-        if (state == SessionState::processing) {
-            transcribe = [](int) { return silent(); };
-            session->stopRecording();
-        }
-        if (state == SessionState::confirming) {
-            windows.activation = FakeDesktopWindows::Activation::refused;
-            session->stopRecording();
-            ASSERT_TRUE(waitForState(SessionState::confirming));
-        }
-        ASSERT_EQ(session->state(), state);
-    }
-
     // Everything an operation could change, in one text.
     std::string snapshot()
     {

@@ -14,8 +14,9 @@
 #include <QWindow>
 #include <gtest/gtest.h>
 
-#include "session/FloatingPanelController.h"
+#include "platform/x11/X11WindowHints.h"
 #include "support/TempHome.h"
+#include "ui/FloatingPanelController.h"
 #include "ui/MainWindow.h"
 #include "ui/RecordingStatusBar.h"
 #include "ui/ViewFixture.h"
@@ -36,14 +37,18 @@ constexpr int kStripWidth = 520;
 // ---- The floating panel ---------------------------------------------------
 // The only place that knows how the panel is built and where its window is:
 // adjust these two when the panel's construction changes.
-std::function<std::unique_ptr<FloatingPanelController>(SessionManager&)> panelFactory()
+std::function<std::unique_ptr<FloatingPanel>(SessionManager&)> panelFactory()
 {
-    return [](SessionManager& session) { return std::make_unique<FloatingPanelController>(session); };
+    // As the program builds it: the X server tells whether it must be cut.
+    return [](SessionManager& session) {
+        return std::make_unique<FloatingPanelController>(session, x11WindowHints());
+    };
 }
 
 QWidget* panelWindow(SessionManager& session)
 {
-    return session.floatingPanel() ? session.floatingPanel()->panel() : nullptr;
+    auto* panel = dynamic_cast<FloatingPanelController*>(session.floatingPanel());
+    return panel ? panel->panel() : nullptr;
 }
 // ---------------------------------------------------------------------------
 

@@ -20,11 +20,12 @@ std::optional<X11Connection> X11Connection::fromQt()
     else
         screenNumber = 0;
     xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(connection));
-    for (int i = 0; i < screenNumber && it.rem > 1; ++i)
+    int screen = 0;
+    for (; screen < screenNumber && it.rem > 1; ++screen)
         xcb_screen_next(&it);
     if (!it.rem)
         return std::nullopt;
-    return X11Connection(connection, it.data->root);
+    return X11Connection(connection, it.data->root, screen);
 }
 
 xcb_atom_t X11Connection::atom(const char* name) const

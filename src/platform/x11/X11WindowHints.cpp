@@ -1,5 +1,6 @@
 #include "platform/x11/X11WindowHints.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QWidget>
 #include <cstdlib>
@@ -58,9 +59,26 @@ QPoint position(const QWidget& window)
     return position;
 }
 
+// A compositing manager owns the selection _NET_WM_CM_S<screen> while it runs.
+bool compositing()
+{
+    const auto x = X11Connection::fromQt();
+    if (!x)
+        return false;
+    const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(x->screen());
+    const xcb_atom_t selection = x->atom(name.constData());
+    if (selection == XCB_ATOM_NONE)
+        return false;
+    xcb_get_selection_owner_reply_t* reply = xcb_get_selection_owner_reply(
+        x->get(), xcb_get_selection_owner(x->get(), selection), nullptr);
+    const bool owned = reply && reply->owner != XCB_WINDOW_NONE;
+    std::free(reply);
+    return owned;
+}
+
 } // namespace
 
 WindowHints x11WindowHints()
 {
-    return {.skipTaskbar = skipTaskbar, .position = position};
+    return {.skipTaskbar = skipTaskbar, .position = position, .compositing = compositing};
 }

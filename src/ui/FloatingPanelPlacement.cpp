@@ -1,4 +1,4 @@
-#include "session/FloatingPanelPlacement.h"
+#include "ui/FloatingPanelPlacement.h"
 
 #include <QGuiApplication>
 #include <QScreen>

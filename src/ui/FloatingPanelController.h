@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "platform/WindowHints.h"
+#include "session/FloatingPanel.h"
 
 class Preferences;
 class QWidget;
@@ -20,8 +21,9 @@ class SessionManager;
 // by any point its content leaves to it, and remembers where it was put, by
 // the user's drag or by the window manager ("floatingPanelX"/"floatingPanelY":
 // the panel's top-left corner in global logical pixels). When the screen it is
-// on goes away it is placed again. Main thread only.
-class FloatingPanelController : public QObject
+// on goes away it is placed again. Where no compositing manager runs, the
+// window is cut to the rounded shape of its background. Main thread only.
+class FloatingPanelController : public QObject, public FloatingPanel
 {
     Q_OBJECT
 public:
@@ -37,16 +39,14 @@ public:
     // content no panel is built, and show() and hide() do nothing.
     explicit FloatingPanelController(std::unique_ptr<QWidget> content, Preferences& preferences,
                                      WindowHints hints = {}, QObject* parent = nullptr);
-    // The panel of `session`, on its preferences, showing the ready text
-    // until the panel's own bars exist.
+    // The panel of `session`, on its preferences, showing its bars.
     explicit FloatingPanelController(SessionManager& session, WindowHints hints = {},
                                      QObject* parent = nullptr);
     ~FloatingPanelController() override;
 
-    // Shows the panel where it was last placed, without activating it.
-    void show();
-    // Takes the panel off the screen.
-    void hide();
+    void show() override;
+    void hide() override;
+    bool isShown() const override;
 
     // The panel window; null when there is none.
     QWidget* panel() const { return m_panel.get(); }
@@ -68,6 +68,9 @@ private:
     void keepOnScreen();
     // Writes m_position now, unless the settings already hold it.
     void storePosition();
+    // Cuts the window to its background's shape unless a compositing
+    // manager draws its transparent corners.
+    void updateMask();
 
     Preferences& m_preferences;
     const WindowHints m_hints;

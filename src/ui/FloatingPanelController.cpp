@@ -1,18 +1,19 @@
-#include "session/FloatingPanelController.h"
+#include "ui/FloatingPanelController.h"
 
 #include <QEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QMouseEvent>
+#include <QPainterPath>
+#include <QRegion>
 #include <QWidget>
 #include <algorithm>
 #include <cstdlib>
 
 #include "platform/Preferences.h"
-#include "session/FloatingPanelPlaceholder.h"
-#include "session/FloatingPanelPlacement.h"
 #include "session/SessionManager.h"
-#include "store/LocaleManager.h"
+#include "ui/FloatingPanelPlacement.h"
+#include "ui/FloatingPanelView.h"
 
 FloatingPanelController::FloatingPanelController(std::unique_ptr<QWidget> content,
                                                  Preferences& preferences, WindowHints hints,
@@ -33,8 +34,8 @@ FloatingPanelController::FloatingPanelController(std::unique_ptr<QWidget> conten
 
 FloatingPanelController::FloatingPanelController(SessionManager& session, WindowHints hints,
                                                  QObject* parent)
-    : FloatingPanelController(std::make_unique<FloatingPanelPlaceholder>(session.locale()),
-                              session.preferences(), std::move(hints), parent)
+    : FloatingPanelController(std::make_unique<FloatingPanelView>(session), session.preferences(),
+                              std::move(hints), parent)
 {
 }
 
@@ -57,8 +58,11 @@ void FloatingPanelController::buildPanel(std::unique_ptr<QWidget> content)
     m_panel->setAttribute(Qt::WA_ShowWithoutActivating);
     // The content draws its own rounded background.
     m_panel->setAttribute(Qt::WA_TranslucentBackground);
+    // Tooltips show only in the active window otherwise, which the panel never is.
+    m_panel->setAttribute(Qt::WA_AlwaysShowToolTips);
     m_panel->setFocusPolicy(Qt::NoFocus);
     m_panel->setWindowTitle(QStringLiteral("Talvex"));
+    m_panel->setObjectName(QStringLiteral("floatingPanel"));
 
     auto* layout = new QHBoxLayout(m_panel.get());
     layout->setContentsMargins(0, 0, 0, 0);
@@ -93,6 +97,8 @@ void FloatingPanelController::show()
             m_hints.skipTaskbar(*m_panel);
     }
     fitWidth();
+    // A compositing manager may have come or gone since the last show.
+    updateMask();
     m_panel->show();
 }
 
@@ -102,6 +108,11 @@ void FloatingPanelController::hide()
         return;
     m_grabOffset.reset();
     m_panel->hide();
+}
+
+bool FloatingPanelController::isShown() const
+{
+    return m_panel && m_panel->isVisible();
 }
 
 int FloatingPanelController::fittingWidth() const
@@ -158,6 +169,19 @@ void FloatingPanelController::storePosition()
     m_storedPosition = m_position;
 }
 
+void FloatingPanelController::updateMask()
+{
+    if (m_hints.compositing && m_hints.compositing()) {
+        if (!m_panel->mask().isEmpty())
+            m_panel->clearMask();
+        return;
+    }
+    const QPainterPath shape = FloatingPanelView::backgroundShape(QRectF(m_panel->rect()));
+    const QRegion region(shape.toFillPolygon().toPolygon());
+    if (region != m_panel->mask())
+        m_panel->setMask(region);
+}
+
 bool FloatingPanelController::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched != m_panel.get())
@@ -167,6 +191,9 @@ bool FloatingPanelController::eventFilter(QObject* watched, QEvent* event)
     switch (event->type()) {
     case QEvent::LayoutRequest:
         fitWidth();
+        break;
+    case QEvent::Resize:
+        updateMask();
         break;
     case QEvent::Move:
         // Our own drag moves it too; what the server says settles it then.

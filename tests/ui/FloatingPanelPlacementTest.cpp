@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <limits>
 
-#include "session/FloatingPanelPlacement.h"
+#include "ui/FloatingPanelPlacement.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "platform/Preferences.h"
-#include "session/FloatingPanelController.h"
+#include "ui/FloatingPanelController.h"
 #include "support/EventLoop.h"
 #include "support/QStringPrinter.h"
 
@@ -88,6 +88,8 @@ TEST_F(FloatingPanelControllerTest, BuildsAHiddenFramelessToolWindowThatNeverTak
     EXPECT_TRUE(flags & Qt::WindowDoesNotAcceptFocus);
     EXPECT_TRUE(panel().testAttribute(Qt::WA_ShowWithoutActivating));
     EXPECT_TRUE(panel().testAttribute(Qt::WA_TranslucentBackground));
+    // Its tooltips show although it is never the active window.
+    EXPECT_TRUE(panel().testAttribute(Qt::WA_AlwaysShowToolTips));
     EXPECT_EQ(panel().geometry(), QRect(defaultPosition(200), QSize(200, 44)));
 }
 
@@ -334,11 +336,13 @@ TEST_F(FloatingPanelControllerTest, ShowAndHideChangeOnlyTheVisibility)
     for (int i = 0; i < 2; ++i) {
         controller->show();
         EXPECT_TRUE(panel().isVisible());
+        EXPECT_TRUE(controller->isShown());
         EXPECT_EQ(panel().geometry(), placed);
     }
     for (int i = 0; i < 2; ++i) {
         controller->hide();
         EXPECT_FALSE(panel().isVisible());
+        EXPECT_FALSE(controller->isShown());
         EXPECT_EQ(panel().geometry(), placed);
     }
     controller->show();
@@ -351,6 +355,45 @@ TEST_F(FloatingPanelControllerTest, WithoutContentThereIsNoPanelAndShowDoesNothi
 
     EXPECT_EQ(empty.panel(), nullptr);
     empty.show();
+    EXPECT_FALSE(empty.isShown());
     empty.hide();
     EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty());
+}
+
+// Without a compositing manager the transparent corners of the panel would
+// show black: the window is cut to its rounded background instead, at every
+// width, and no longer once a compositing manager runs.
+TEST_F(FloatingPanelControllerTest, CutToItsRoundedShapeWhereNothingComposites)
+{
+    bool compositing = false;
+    auto owned = std::make_unique<SizedContent>(200);
+    content = owned.get();
+    controller = std::make_unique<FloatingPanelController>(
+        std::move(owned), prefs, WindowHints{.compositing = [&] { return compositing; }});
+    controller->show();
+
+    const auto cutToShape = [&](int width) {
+        const QRegion mask = panel().mask();
+        return !mask.contains(QPoint(0, 0)) && !mask.contains(QPoint(width - 1, 0))
+               && !mask.contains(QPoint(0, 43)) && !mask.contains(QPoint(width - 1, 43))
+               && mask.contains(QPoint(width / 2, 0)) && mask.contains(QPoint(0, 22))
+               && mask.contains(QPoint(width - 1, 22)) && mask.contains(QPoint(width / 2, 43));
+    };
+    EXPECT_TRUE(cutToShape(200));
+
+    content->setHintWidth(400);
+    ASSERT_TRUE(waitUntil([&] { return panel().width() == 400; }));
+    EXPECT_TRUE(cutToShape(400)) << "the shape follows the width";
+
+    // A compositing manager started meanwhile: seen at the next show.
+    compositing = true;
+    controller->hide();
+    controller->show();
+    EXPECT_TRUE(panel().mask().isEmpty());
+
+    // Without a way to tell, the panel takes the safe side.
+    auto other = std::make_unique<SizedContent>(200);
+    FloatingPanelController unknown(std::move(other), prefs);
+    unknown.show();
+    EXPECT_FALSE(unknown.panel()->mask().isEmpty());
 }

@@ -82,7 +82,7 @@ void TextInjector::rememberTarget()
 
 void TextInjector::logCursorContext()
 {
-    const auto element = getFocusedElement();
+    const auto element = getFocusedElement(m_targetApp);
     if (!element) {
         m_logger.debug(QStringLiteral("TextInjector context: no focused element"));
         return;
@@ -115,10 +115,12 @@ void TextInjector::logCursorContext()
 bool TextInjector::inject(const QString& received)
 {
     const QString text = withoutControlCharacters(received);
-    if (m_targetApp && !bringTargetToFront())
+    // The frontmost application: the target, once activated, is known to be.
+    const auto front = m_targetApp ? bringTargetToFront() : frontmostOtherApplication();
+    if (m_targetApp && !front)
         return false;
 
-    const auto element = getFocusedElement();
+    const auto element = getFocusedElement(front);
     if (!element) {
         m_logger.warning(QStringLiteral("TextInjector: no focused element, using ⌘V paste"));
         return pasteToCursor(text);
@@ -199,7 +201,7 @@ void TextInjector::logUnanswered(const UnansweredRequest& request)
                          .arg(QString::number(request.deadline.count()), request.request));
 }
 
-bool TextInjector::bringTargetToFront()
+std::optional<DesktopApplication> TextInjector::bringTargetToFront()
 {
     const DesktopApplication target = *m_targetApp;
     const QString name = nameOr(target, QStringLiteral("unknown"));
@@ -208,7 +210,7 @@ bool TextInjector::bringTargetToFront()
     // Pasting now would put the text into whatever window has focus instead.
     if (!m_windows->activate(target)) {
         m_logger.warning(QStringLiteral("TextInjector: could not activate %1, text not inserted").arg(name));
-        return false;
+        return std::nullopt;
     }
     waitOnThisThread(m_timing.activationWait);
 
@@ -218,9 +220,9 @@ bool TextInjector::bringTargetToFront()
                            QString::number(front ? front->pid : -1)));
     if (!front || !front->isSameApplication(target)) {
         m_logger.warning(QStringLiteral("TextInjector: %1 is not frontmost, text not inserted").arg(name));
-        return false;
+        return std::nullopt;
     }
-    return true;
+    return front;
 }
 
 bool TextInjector::pasteToCursor(const QString& text)
@@ -291,10 +293,9 @@ std::optional<DesktopApplication> TextInjector::frontmostOtherApplication() cons
     return application;
 }
 
-std::unique_ptr<AccessibleElement> TextInjector::getFocusedElement() const
+std::unique_ptr<AccessibleElement> TextInjector::getFocusedElement(
+    const std::optional<DesktopApplication>& application) const
 {
-    // After a successful activation the target is the frontmost application.
-    const auto application = frontmostOtherApplication();
     if (!application || application->pid <= 0)
         return nullptr;
     return m_accessibility->focusedElement(application->pid);

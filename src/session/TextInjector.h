@@ -82,14 +82,16 @@ public:
 private:
     // The frontmost application unless it is this process.
     std::optional<DesktopApplication> frontmostOtherApplication() const;
-    bool bringTargetToFront();
+    // The target once it is frontmost; none when it could not be brought there.
+    std::optional<DesktopApplication> bringTargetToFront();
     bool pasteToCursor(const QString& text);
     void restoreClipboard();
     // Takes back what a write put into the field when it is not what was asked.
     void undoWrite(AccessibleElement& element, const QString& before, TextSpan span,
                    const QString& after);
     void logUnanswered(const UnansweredRequest& request);
-    std::unique_ptr<AccessibleElement> getFocusedElement() const;
+    // The focused element of `application`, the frontmost one.
+    std::unique_ptr<AccessibleElement> getFocusedElement(const std::optional<DesktopApplication>& application) const;
 
     Logger& m_logger;
     std::unique_ptr<DesktopWindows> m_windows;

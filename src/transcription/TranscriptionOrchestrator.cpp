@@ -166,7 +166,7 @@ QCoro::Task<Recording> TranscriptionOrchestrator::finalizeRecording(Recording re
             co_return recording;
         const QList<Slice> slices = m_db.fetchSlices(id, false);
         total = std::max(total, int(slices.size()));
-        setProgress(int(std::count_if(slices.begin(), slices.end(),
+        setProgress(id, int(std::count_if(slices.begin(), slices.end(),
                                       [](const Slice& s) {
                                           return s.status == SliceStatus::completed;
                                       })),
@@ -441,8 +441,8 @@ std::optional<Recording> TranscriptionOrchestrator::writeRecording(
     return recording;
 }
 
-void TranscriptionOrchestrator::setProgress(int completed, int total)
+void TranscriptionOrchestrator::setProgress(const QString& recordingId, int completed, int total)
 {
-    m_progress = {completed, total};
+    m_progress = {recordingId, completed, total};
     emit progressChanged();
 }

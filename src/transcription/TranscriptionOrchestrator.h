@@ -47,9 +47,11 @@ class TranscriptionOrchestrator : public QObject
 {
     Q_OBJECT
 public:
-    // Slices completed and slices in all of the recording being finalised.
+    // Slices completed and slices in all of the recording being finalised
+    // last: a dictation's or a retry's from the history, told apart by its id.
     struct Progress
     {
+        QString recordingId;
         int completed = 0;
         int total = 0;
 
@@ -114,7 +116,7 @@ private:
     std::optional<Recording> writeRecording(const QString& id,
                                             const std::function<void(Recording&)>& change);
 
-    void setProgress(int completed, int total);
+    void setProgress(const QString& recordingId, int completed, int total);
     QCoro::Task<> wait(std::chrono::milliseconds duration) const;
 
     ProviderFactory m_providerFactory;

@@ -14,6 +14,7 @@
 #include "ui/Dot.h"
 #include "ui/ElapsedTime.h"
 #include "ui/PlainText.h"
+#include "ui/ProgressText.h"
 #include "ui/RoundedFill.h"
 #include "ui/Spinner.h"
 #include "ui/Style.h"
@@ -310,11 +311,7 @@ void FloatingPanelView::showProgress()
 {
     if (!m_progress)
         return;
-    const TranscriptionOrchestrator::Progress progress = m_session.orchestrator().progress();
-    setText(*m_progress, progress.total > 0 ? m_session.locale().text("status.transcribing",
-                                                                      progress.completed,
-                                                                      progress.total)
-                                            : m_session.locale().text("status.processing"));
+    setText(*m_progress, ProgressText::of(m_session));
 }
 
 void FloatingPanelView::showWarning()

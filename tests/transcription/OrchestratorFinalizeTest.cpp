@@ -58,7 +58,7 @@ TEST_F(OrchestratorFinalizeTest, JoinsTheTextsInSliceOrderAndPolishesThem)
                                + " transcribed, raw_text length: 10",
                            "Orchestrator: recording " + recording.id
                                + " post-processing completed via gpt-4o-mini"}));
-    EXPECT_EQ(orchestrator->progress(), (TranscriptionOrchestrator::Progress{3, 3}));
+    EXPECT_EQ(orchestrator->progress(), (TranscriptionOrchestrator::Progress{recording.id, 3, 3}));
 }
 
 TEST_F(OrchestratorFinalizeTest, WaitsForTheSlicesAndReportsProgress)
@@ -85,7 +85,7 @@ TEST_F(OrchestratorFinalizeTest, WaitsForTheSlicesAndReportsProgress)
     // Every poll assigns; the values step up one slice at a time, the total stays.
     ASSERT_GE(seen.size(), 3);
     seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
-    EXPECT_EQ(seen, (QList<TranscriptionOrchestrator::Progress>{{1, 3}, {2, 3}, {3, 3}}));
+    EXPECT_EQ(seen, (QList<TranscriptionOrchestrator::Progress>{{recording.id, 1, 3}, {recording.id, 2, 3}, {recording.id, 3, 3}}));
     EXPECT_EQ(requestsTo(openAI, kTranscriptions).size(), 2) << "slices under way are not sent twice";
 }
 
@@ -365,7 +365,7 @@ TEST_F(OrchestratorFinalizeTest, WaitsForAnExpectedSliceUntilItIsHandedOver)
     EXPECT_EQ(result->rawText, "one text 2");
     EXPECT_GE(polls, 2) << "the step waited until the slice was handed over";
     EXPECT_EQ(requestsTo(openAI, kTranscriptions).size(), 1);
-    EXPECT_EQ(orchestrator->progress(), (TranscriptionOrchestrator::Progress{2, 2}));
+    EXPECT_EQ(orchestrator->progress(), (TranscriptionOrchestrator::Progress{recording.id, 2, 2}));
 }
 
 // The polishing request goes out while the joined text is being stored; when

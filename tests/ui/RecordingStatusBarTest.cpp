@@ -7,11 +7,15 @@
 #include <QTextDocument>
 
 #include "ViewFixture.h"
+#include "store/RecordId.h"
 #include "support/MemoryAudioFileWriter.h"
+#include "support/RunTask.h"
+#include "transcription/RetryMode.h"
 #include "ui/ElapsedTime.h"
 #include "ui/FittedTextView.h"
 #include "ui/PlainLabel.h"
 #include "ui/PlainText.h"
+#include "ui/ProgressText.h"
 #include "ui/RecordingStatusBar.h"
 
 using namespace sessiontest;
@@ -381,3 +385,43 @@ TEST_P(StatusStripHostileTextTest, ShowsOutsideTextLiterally)
 }
 
 INSTANTIATE_TEST_SUITE_P(Markup, StatusStripHostileTextTest, testing::ValuesIn(kHostileTexts));
+
+// A retry from the history runs its finalising step beside the dictation's:
+// its counts are not this dictation's progress.
+TEST_F(StatusStripTest, AnotherRecordingsProgressIsNotShownAsThisOnes)
+{
+    buildStrip();
+    reach(SessionState::processing);
+    ASSERT_TRUE(waitUntil([&] { return shownText("statusProgress") == "Transcribing 0/1"; }))
+        << shownText("statusProgress").toStdString();
+
+    Recording other;
+    other.id = newRecordId();
+    other.createdAt = other.updatedAt = QDateTime::currentDateTimeUtc();
+    other.status = RecordingStatus::failed;
+    other.sliceCount = 2;
+    ASSERT_TRUE(session->database().insertRecording(other));
+    for (int index = 1; index <= 2; ++index) {
+        Slice slice;
+        slice.id = newRecordId();
+        slice.recordingId = other.id;
+        slice.sliceIndex = index;
+        slice.filename = QStringLiteral("other_%1.m4a").arg(index);
+        slice.status = SliceStatus::completed;
+        slice.rawText = QStringLiteral("text");
+        slice.updatedAt = other.createdAt;
+        ASSERT_TRUE(session->database().insertSlice(slice));
+    }
+    // Read as the retry's counts are announced: the dictation's next poll
+    // puts its own back.
+    QStringList shownForOther;
+    QObject::connect(&session->orchestrator(), &TranscriptionOrchestrator::progressChanged, [&] {
+        if (session->orchestrator().progress().recordingId == other.id)
+            shownForOther << shownText("statusProgress") << ProgressText::of(*session);
+    });
+    runTask(session->orchestrator().retry(other.id, RetryMode::retryFailed));
+
+    ASSERT_FALSE(shownForOther.isEmpty());
+    for (const QString& text : shownForOther)
+        EXPECT_EQ(text, "Processing\u2026");
+}

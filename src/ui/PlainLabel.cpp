@@ -16,6 +16,9 @@ void PlainLabel::setFullText(const QString& text)
         return;
     m_fullText = text;
     showFitted();
+    // The wish for width follows the whole text, also where the shown one,
+    // cut to nothing, stays the same.
+    updateGeometry();
 }
 
 QSize PlainLabel::sizeHint() const

@@ -122,6 +122,11 @@ TEST_F(StatusStripTest, TheTimeAndTheProgressFollowTheirValues)
 
     EXPECT_TRUE(waitUntil([&] { return shownText("statusProgress") == "Transcribing 1/2"; }))
         << shownText("statusProgress").toStdString();
+    // On the screen too, not cut to nothing by the width the earlier text had.
+    spinFor(50);
+    const auto* progress = shown<PlainLabel>("statusProgress");
+    ASSERT_NE(progress, nullptr);
+    EXPECT_EQ(progress->text(), "Transcribing 1/2");
 }
 
 TEST_F(StatusStripTest, TheTargetLineNamesTheApplicationOrNothing)

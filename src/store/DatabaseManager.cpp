@@ -3,8 +3,11 @@
 #include <QStringList>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <sqlite3.h>
+#include <string>
+#include <vector>
 
 #include "platform/Graphemes.h"
 #include "platform/PrivateFiles.h"
@@ -48,37 +51,6 @@ QString listingSql(const QString& table, bool forOneOwner, bool includingDeleted
     if (!includingDeleted)
         sql += QStringLiteral("AND deleted_at IS NULL ");
     return sql + QStringLiteral("ORDER BY ") + order + QLatin1Char(';');
-}
-
-// Row readers: a value of another kind than asked for counts as missing.
-std::optional<QString> textField(const QVariantHash& row, const char* name)
-{
-    const auto it = row.constFind(QLatin1String(name));
-    if (it == row.constEnd() || it->typeId() != QMetaType::QString)
-        return std::nullopt;
-    return it->toString();
-}
-
-std::optional<qint64> integerField(const QVariantHash& row, const char* name)
-{
-    const auto it = row.constFind(QLatin1String(name));
-    if (it == row.constEnd() || it->typeId() != QMetaType::LongLong)
-        return std::nullopt;
-    return it->toLongLong();
-}
-
-std::optional<double> realField(const QVariantHash& row, const char* name)
-{
-    const auto it = row.constFind(QLatin1String(name));
-    if (it == row.constEnd() || it->typeId() != QMetaType::Double)
-        return std::nullopt;
-    return it->toDouble();
-}
-
-std::optional<QDateTime> timeField(const QVariantHash& row, const char* name)
-{
-    const auto text = textField(row, name);
-    return text ? TimeText::parse(*text) : std::nullopt;
 }
 
 const char* const kCreateStatements[] = {
@@ -310,27 +282,68 @@ bool DatabaseManager::execute(const QString& sql, const QList<SQLiteBinding>& bi
     return false;
 }
 
-QList<DatabaseManager::Row> DatabaseManager::query(const QString& sql,
-                                                   const QList<SQLiteBinding>& bindings) const
+// Reads the columns straight from the statement: a table of every column per
+// row would cost several times what SQLite itself spends on a long list.
+class DatabaseManager::Row
 {
-    QList<Row> rows;
-    const bool complete = forEachRow(sql, bindings, [&rows](sqlite3_stmt* statement) {
-        Row row;
-        const int columns = sqlite3_column_count(statement);
-        for (int i = 0; i < columns; ++i) {
-            const QString name = QString::fromUtf8(sqlite3_column_name(statement, i));
-            switch (sqlite3_column_type(statement, i)) {
-            case SQLITE_INTEGER: row.insert(name, qint64(sqlite3_column_int64(statement, i))); break;
-            case SQLITE_FLOAT: row.insert(name, sqlite3_column_double(statement, i)); break;
-            case SQLITE_TEXT: row.insert(name, columnText(statement, i)); break;
-            case SQLITE_NULL: row.remove(name); break;
-            default: break;   // blobs are not read
-            }
+public:
+    // The column names are taken once the statement has stepped, as a first
+    // step may prepare it again.
+    explicit Row(sqlite3_stmt* statement) : m_statement(statement)
+    {
+        const int count = sqlite3_column_count(statement);
+        m_names.reserve(static_cast<size_t>(count));
+        for (int i = 0; i < count; ++i)
+            m_names.emplace_back(sqlite3_column_name(statement, i));
+    }
+
+    // A value of another kind than asked for counts as missing.
+    std::optional<QString> text(const char* name) const
+    {
+        const int column = find(name, SQLITE_TEXT);
+        return column < 0 ? std::nullopt : std::optional(columnText(m_statement, column));
+    }
+    std::optional<qint64> integer(const char* name) const
+    {
+        const int column = find(name, SQLITE_INTEGER);
+        return column < 0 ? std::nullopt : std::optional<qint64>(sqlite3_column_int64(m_statement, column));
+    }
+    std::optional<double> real(const char* name) const
+    {
+        const int column = find(name, SQLITE_FLOAT);
+        return column < 0 ? std::nullopt : std::optional(sqlite3_column_double(m_statement, column));
+    }
+    std::optional<QDateTime> time(const char* name) const
+    {
+        const auto value = text(name);
+        return value ? TimeText::parse(*value) : std::nullopt;
+    }
+
+private:
+    // Of columns sharing a name the last one counts; -1 when there is none or
+    // it holds another kind of value.
+    int find(const char* name, int type) const
+    {
+        for (int i = static_cast<int>(m_names.size()) - 1; i >= 0; --i) {
+            if (m_names[static_cast<size_t>(i)] == name)
+                return sqlite3_column_type(m_statement, i) == type ? i : -1;
         }
-        rows.append(row);
+        return -1;
+    }
+
+    sqlite3_stmt* m_statement;
+    std::vector<std::string> m_names;
+};
+
+bool DatabaseManager::forEachParsableRow(const QString& sql, const QList<SQLiteBinding>& bindings,
+                                         const std::function<void(const Row&)>& onRow) const
+{
+    std::optional<Row> row;
+    return forEachRow(sql, bindings, [&](sqlite3_stmt* statement) {
+        if (!row)
+            row.emplace(statement);
+        onRow(*row);
     });
-    // A read that broke off is a failed read, not a shorter result.
-    return complete ? rows : QList<Row>();
 }
 
 bool DatabaseManager::forEachRow(const QString& sql, const QList<SQLiteBinding>& bindings,
@@ -359,70 +372,70 @@ bool DatabaseManager::forEachRow(const QString& sql, const QList<SQLiteBinding>&
 
 std::optional<Recording> DatabaseManager::parseRecording(const Row& row)
 {
-    const auto id = textField(row, "id");
-    const auto statusText = textField(row, "status");
+    const auto id = row.text("id");
+    const auto statusText = row.text("status");
     const auto status = statusText ? recordingStatusFromText(*statusText) : std::nullopt;
-    const auto createdAt = timeField(row, "created_at");
-    const auto updatedAt = timeField(row, "updated_at");
+    const auto createdAt = row.time("created_at");
+    const auto updatedAt = row.time("updated_at");
     if (!id || !status || !createdAt || !updatedAt)
         return std::nullopt;
     Recording recording;
     recording.id = *id;
-    recording.userId = textField(row, "user_id").value_or(kLocalUser);
+    recording.userId = row.text("user_id").value_or(kLocalUser);
     recording.createdAt = *createdAt;
-    recording.duration = realField(row, "duration");
+    recording.duration = row.real("duration");
     recording.status = *status;
-    recording.sliceCount = static_cast<int>(integerField(row, "slice_count").value_or(0));
-    recording.rawText = textField(row, "raw_text");
-    recording.cleanedText = textField(row, "cleaned_text");
-    recording.provider = textField(row, "provider");
-    recording.deviceId = textField(row, "device_id");
-    recording.error = textField(row, "error");
-    recording.deletedAt = timeField(row, "deleted_at");
+    recording.sliceCount = static_cast<int>(row.integer("slice_count").value_or(0));
+    recording.rawText = row.text("raw_text");
+    recording.cleanedText = row.text("cleaned_text");
+    recording.provider = row.text("provider");
+    recording.deviceId = row.text("device_id");
+    recording.error = row.text("error");
+    recording.deletedAt = row.time("deleted_at");
     recording.updatedAt = *updatedAt;
     return recording;
 }
 
 std::optional<Slice> DatabaseManager::parseSlice(const Row& row)
 {
-    const auto id = textField(row, "id");
-    const auto recordingId = textField(row, "recording_id");
-    const auto filename = textField(row, "filename");
-    const auto sliceIndex = integerField(row, "slice_index");
-    const auto statusText = textField(row, "status");
+    const auto id = row.text("id");
+    const auto recordingId = row.text("recording_id");
+    const auto filename = row.text("filename");
+    const auto sliceIndex = row.integer("slice_index");
+    const auto statusText = row.text("status");
     const auto status = statusText ? sliceStatusFromText(*statusText) : std::nullopt;
     if (!id || !recordingId || !filename || !sliceIndex || !status)
         return std::nullopt;
     Slice slice;
     slice.id = *id;
-    slice.userId = textField(row, "user_id").value_or(kLocalUser);
+    slice.userId = row.text("user_id").value_or(kLocalUser);
     slice.recordingId = *recordingId;
     slice.sliceIndex = static_cast<int>(*sliceIndex);
     slice.filename = *filename;
     slice.status = *status;
-    slice.rawText = textField(row, "raw_text");
-    slice.duration = realField(row, "duration");
-    slice.provider = textField(row, "provider");
-    slice.error = textField(row, "error");
-    slice.deletedAt = timeField(row, "deleted_at");
+    slice.rawText = row.text("raw_text");
+    slice.duration = row.real("duration");
+    slice.provider = row.text("provider");
+    slice.error = row.text("error");
+    slice.deletedAt = row.time("deleted_at");
     // Rows written before slices had an update time read as changed now.
-    slice.updatedAt = timeField(row, "updated_at").value_or(QDateTime::currentDateTimeUtc());
+    slice.updatedAt = row.time("updated_at").value_or(QDateTime::currentDateTimeUtc());
     return slice;
 }
 
 std::optional<GlossaryItem> DatabaseManager::parseGlossaryItem(const Row& row)
 {
-    const auto id = textField(row, "id");
-    const auto content = textField(row, "content");
-    const auto createdAt = timeField(row, "created_at");
-    const auto updatedAt = timeField(row, "updated_at");
+    const auto id = row.text("id");
+    const auto content = row.text("content");
+    const auto createdAt = row.time("created_at");
+    const auto updatedAt = row.time("updated_at");
     if (!id || !content || !createdAt || !updatedAt)
         return std::nullopt;
     GlossaryItem item;
     item.id = *id;
-    item.userId = textField(row, "user_id").value_or(kLocalUser);
+    item.userId = row.text("user_id").value_or(kLocalUser);
     item.content = *content;
-    item.deletedAt = timeField(row, "deleted_at");
+    item.deletedAt = row.time("deleted_at");
     item.createdAt = *createdAt;
     item.updatedAt = *updatedAt;
     return item;
@@ -433,10 +446,26 @@ QList<T> DatabaseManager::parsedRows(const QString& sql, const QList<SQLiteBindi
                                     std::optional<T> (*parse)(const Row&)) const
 {
     QList<T> result;
-    for (const Row& row : query(sql, bindings))
+    const bool complete = forEachParsableRow(sql, bindings, [&](const Row& row) {
         if (auto item = parse(row))
-            result.append(*item);
-    return result;
+            result.append(std::move(*item));
+    });
+    // A read that broke off is a failed read, not a shorter result.
+    return complete ? result : QList<T>();
+}
+
+template <typename T>
+std::optional<T> DatabaseManager::parsedFirstRow(const QString& sql, const QList<SQLiteBinding>& bindings,
+                                                 std::optional<T> (*parse)(const Row&)) const
+{
+    std::optional<T> first;
+    bool seen = false;
+    const bool complete = forEachParsableRow(sql, bindings, [&](const Row& row) {
+        if (!seen)
+            first = parse(row);
+        seen = true;
+    });
+    return complete ? first : std::nullopt;
 }
 
 // ---- recordings ------------------------------------------------------------------
@@ -457,17 +486,15 @@ bool DatabaseManager::updateRecording(const Recording& r)
 
 std::optional<Recording> DatabaseManager::fetchRecording(const QString& id) const
 {
-    const auto rows = query(
+    return parsedFirstRow(
         QStringLiteral("SELECT * FROM recordings WHERE LOWER(id) = LOWER(?) AND deleted_at IS NULL;"),
-        {id});
-    return rows.isEmpty() ? std::nullopt : parseRecording(rows.first());
+        {id}, parseRecording);
 }
 
 std::optional<Recording> DatabaseManager::fetchRecordingIncludingDeleted(const QString& id) const
 {
-    const auto rows = query(QStringLiteral("SELECT * FROM recordings WHERE LOWER(id) = LOWER(?);"),
-                            {id});
-    return rows.isEmpty() ? std::nullopt : parseRecording(rows.first());
+    return parsedFirstRow(QStringLiteral("SELECT * FROM recordings WHERE LOWER(id) = LOWER(?);"),
+                            {id}, parseRecording);
 }
 
 QList<Recording> DatabaseManager::fetchRecordingsWithStatus(
@@ -563,8 +590,7 @@ void DatabaseManager::updateSliceStatus(const QString& id, SliceStatus status)
 
 std::optional<Slice> DatabaseManager::fetchSlice(const QString& id) const
 {
-    const auto rows = query(QStringLiteral("SELECT * FROM slices WHERE LOWER(id) = LOWER(?);"), {id});
-    return rows.isEmpty() ? std::nullopt : parseSlice(rows.first());
+    return parsedFirstRow(QStringLiteral("SELECT * FROM slices WHERE LOWER(id) = LOWER(?);"), {id}, parseSlice);
 }
 
 // ---- glossary ------------------------------------------------------------------------
@@ -609,9 +635,8 @@ void DatabaseManager::softDeleteGlossaryItem(const QString& id)
 
 std::optional<GlossaryItem> DatabaseManager::fetchGlossaryItem(const QString& id) const
 {
-    const auto rows = query(QStringLiteral("SELECT * FROM glossary WHERE LOWER(id) = LOWER(?);"),
-                            {id});
-    return rows.isEmpty() ? std::nullopt : parseGlossaryItem(rows.first());
+    return parsedFirstRow(QStringLiteral("SELECT * FROM glossary WHERE LOWER(id) = LOWER(?);"),
+                            {id}, parseGlossaryItem);
 }
 
 void DatabaseManager::upsertGlossaryItem(const GlossaryItem& g)
@@ -731,33 +756,43 @@ void DatabaseManager::softDeleteAllRecordings(const QString& userId)
 DatabaseManager::UserStats DatabaseManager::fetchUserStats(const QString& userId) const
 {
     UserStats stats;
-    const auto recordingRows = query(
+    const auto recordings = parsedFirstRow<UserStats>(
         QStringLiteral("SELECT COUNT(*) as cnt, COALESCE(SUM(duration),0) as dur FROM recordings "
                        "WHERE user_id = ? AND deleted_at IS NULL;"),
-        {userId});
-    if (!recordingRows.isEmpty()) {
-        stats.recordingCount = integerField(recordingRows.first(), "cnt").value_or(0);
-        // The sum is the integer 0 when no recording has a duration.
-        stats.totalDuration = realField(recordingRows.first(), "dur").value_or(0);
+        {userId}, [](const Row& row) {
+            UserStats part;
+            part.recordingCount = row.integer("cnt").value_or(0);
+            // The sum is the integer 0 when no recording has a duration.
+            part.totalDuration = row.real("dur").value_or(0);
+            return std::optional(part);
+        });
+    if (recordings) {
+        stats.recordingCount = recordings->recordingCount;
+        stats.totalDuration = recordings->totalDuration;
     }
-    const auto sliceRows = query(
+    // One row per status.
+    const auto sliceCounts = parsedRows<UserStats>(
         QStringLiteral("SELECT status, COUNT(*) as cnt FROM slices WHERE user_id = ? AND "
                        "deleted_at IS NULL GROUP BY status;"),
-        {userId});
-    for (const Row& row : sliceRows) {
-        const qint64 count = integerField(row, "cnt").value_or(0);
-        stats.totalSlices += count;
-        const auto status = textField(row, "status");
-        if (status == toText(SliceStatus::completed))
-            stats.completedSlices = count;
-        else if (status == toText(SliceStatus::failed))
-            stats.failedSlices = count;
+        {userId}, [](const Row& row) {
+            UserStats part;
+            part.totalSlices = row.integer("cnt").value_or(0);
+            const auto status = row.text("status");
+            if (status == toText(SliceStatus::completed))
+                part.completedSlices = part.totalSlices;
+            else if (status == toText(SliceStatus::failed))
+                part.failedSlices = part.totalSlices;
+            return std::optional(part);
+        });
+    for (const UserStats& part : sliceCounts) {
+        stats.totalSlices += part.totalSlices;
+        stats.completedSlices += part.completedSlices;
+        stats.failedSlices += part.failedSlices;
     }
-    const auto glossaryRows = query(
+    stats.glossaryCount = parsedFirstRow<qint64>(
         QStringLiteral(
             "SELECT COUNT(*) as cnt FROM glossary WHERE user_id = ? AND deleted_at IS NULL;"),
-        {userId});
-    if (!glossaryRows.isEmpty())
-        stats.glossaryCount = integerField(glossaryRows.first(), "cnt").value_or(0);
+        {userId}, [](const Row& row) { return std::optional(row.integer("cnt").value_or(0)); })
+        .value_or(0);
     return stats;
 }

@@ -3,7 +3,6 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
-#include <QVariantHash>
 #include <functional>
 #include <optional>
 #include <variant>
@@ -163,8 +162,9 @@ private:
 
         std::variant<std::monostate, QString, qint64, double> value;
     };
-    // Column name to qint64, double or QString; NULL columns are absent.
-    using Row = QVariantHash;
+    // The current row of a statement being stepped, read in place: each
+    // column by its name, as qint64, double or QString; NULL columns are absent.
+    class Row;
 
     void openDatabase();
     void createTables();
@@ -174,7 +174,10 @@ private:
 
     // True when the statement ran to its end.
     bool execute(const QString& sql, const QList<SQLiteBinding>& bindings = {}) const;
-    QList<Row> query(const QString& sql, const QList<SQLiteBinding>& bindings = {}) const;
+    // Hands each result row to `onRow`; false (printed) when the read failed,
+    // also part-way.
+    bool forEachParsableRow(const QString& sql, const QList<SQLiteBinding>& bindings,
+                            const std::function<void(const Row&)>& onRow) const;
     // Runs a query, handing each result row to `onRow` as it is stepped;
     // false (printed) when it failed, also part-way.
     bool forEachRow(const QString& sql, const QList<SQLiteBinding>& bindings,
@@ -190,6 +193,11 @@ private:
     template <typename T>
     QList<T> parsedRows(const QString& sql, const QList<SQLiteBinding>& bindings,
                         std::optional<T> (*parse)(const Row&)) const;
+    // The first row of a query as `parse` reads it; no value when there is
+    // none, it cannot be read or the query failed.
+    template <typename T>
+    std::optional<T> parsedFirstRow(const QString& sql, const QList<SQLiteBinding>& bindings,
+                                    std::optional<T> (*parse)(const Row&)) const;
 
     sqlite3* m_db = nullptr;
     QString m_dbPath;

@@ -174,8 +174,7 @@ private:
 
     // True when the statement ran to its end.
     bool execute(const QString& sql, const QList<SQLiteBinding>& bindings = {}) const;
-    // Hands each result row to `onRow`; false (printed) when the read failed,
-    // also part-way.
+    // As forEachRow, with each row readable by column name.
     bool forEachParsableRow(const QString& sql, const QList<SQLiteBinding>& bindings,
                             const std::function<void(const Row&)>& onRow) const;
     // Runs a query, handing each result row to `onRow` as it is stepped;

@@ -58,6 +58,12 @@ TEST(RecordTypes, TimeTextReading)
         {"yesterday", false},
         {"", false},
         {"2025-13-04T05:06:07.123Z", false},
+        {"2025-02-30T05:06:07.123Z", false},
+        {"2025-03-04T05:60:07.123Z", false},
+        {"-025-03-04T05:06:07.123Z", false},
+        {"2025-03-04T05:06:07.12xZ", false},
+        {"2025-03-04T05:06:07.1234Z", true},          // cut, not rounded
+        {"2025-03-04T05:06:07,123Z", false},
     };
     for (const Case& c : cases) {
         const auto parsed = TimeText::parse(c.text);

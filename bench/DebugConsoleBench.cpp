@@ -14,6 +14,7 @@
 #include "store/Logger.h"
 #include "support/TempHome.h"
 #include "ui/DebugConsoleView.h"
+#include "Median.h"
 
 namespace {
 
@@ -30,12 +31,6 @@ QList<Logger::LogEntry> fullList(int offset)
                 .arg(n).arg(QUuid::createUuid().toString(QUuid::WithoutBraces)).arg(n % 900)};
     }
     return list;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 }

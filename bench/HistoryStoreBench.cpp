@@ -15,6 +15,7 @@
 
 #include "store/DatabaseManager.h"
 #include "store/RecordId.h"
+#include "Median.h"
 
 namespace {
 
@@ -88,12 +89,6 @@ double sqliteOwnTime(sqlite3* db, int& rows)
     if (bytes == 0)
         std::printf("(no text read)\n");
     return ms;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 } // namespace

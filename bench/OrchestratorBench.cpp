@@ -27,6 +27,7 @@
 #include "platform/HttpClient.h"
 #include "transcription/PostProcessor.h"
 #include "transcription/TranscriptionOrchestrator.h"
+#include "Median.h"
 
 namespace {
 
@@ -177,12 +178,6 @@ private:
         // The orchestrator's own waits run on the same scaled clock.
         {.retryWaitUnit = scaled(1), .pollInterval = scaled(0.5)}};
 };
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 QCoro::Task<int> run(int recordingSeconds, int sliceSeconds, int runs)
 {

@@ -26,6 +26,7 @@
 #include "support/EventLoop.h"
 #include "support/HttpFake.h"
 #include "support/RisingTone.h"
+#include "Median.h"
 
 namespace {
 
@@ -117,10 +118,7 @@ int main(int argc, char** argv)
     }
     app.quit();
 
-    std::vector<double> sorted = own;
-    std::sort(sorted.begin(), sorted.end());
-    const double median = sorted.size() % 2 ? sorted[sorted.size() / 2]
-                                            : (sorted[sorted.size() / 2 - 1] + sorted[sorted.size() / 2]) / 2;
+    const double median = ::median(own);
     std::printf("The program's own time on the road, median of %d: %.1f ms   goal < %.0f ms: %s\n",
                 dictations, median, kGoalMs, median < kGoalMs ? "met" : "MISSED");
     return 0;

@@ -20,6 +20,7 @@
 #include "store/RecordId.h"
 #include "store/RecordingFileManager.h"
 #include "support/TempHome.h"
+#include "Median.h"
 
 namespace {
 
@@ -95,12 +96,6 @@ void formerPass(DatabaseManager& db, const RecordingFileManager& files, Logger& 
             }
         }
     }
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 } // namespace

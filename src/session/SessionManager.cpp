@@ -541,13 +541,9 @@ void SessionManager::resetToIdle()
     m_injectionTarget.reset();
     m_characterCount = 0;
     m_currentRecording.reset();
-    // A store failure of the dictation just ended stays in view.
-    const bool messageDiffers = m_storeError != m_errorMessage;
-    m_errorMessage = std::exchange(m_storeError, std::nullopt);
     m_textInjector->clearTargetApp();
-    emit changed();
-    if (messageDiffers)
-        emit errorMessageChanged();
+    // A store failure of the dictation just ended stays in view.
+    setErrorMessage(std::exchange(m_storeError, std::nullopt));
     setState(SessionState::idle);
     m_logger->info(QStringLiteral("SessionManager: state \u2192 idle"));
     m_syncManager->schedulePush(currentUserId());

@@ -1,7 +1,6 @@
 #include "ui/DebugConsoleView.h"
 
 #include <QClipboard>
-#include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -49,20 +48,11 @@ DebugConsoleView::DebugConsoleView(Logger& logger, QWidget* parent)
     header->addWidget(m_copyAll);
     header->addWidget(m_clear);
 
-    auto* divider = new QFrame(this);
-    divider->setObjectName(QStringLiteral("divider"));
-    divider->setFrameShape(QFrame::HLine);
-    divider->setFrameShadow(QFrame::Plain);
-    divider->setFixedHeight(1);
-    QPalette dividerPalette = divider->palette();
-    dividerPalette.setColor(QPalette::WindowText, Style::separator(palette()));
-    divider->setPalette(dividerPalette);
-
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addLayout(header);
-    layout->addWidget(divider);
+    layout->addWidget(Style::divider(QStringLiteral("divider"), this));
     layout->addWidget(m_text, 1);
 
     connect(m_copyAll, &QPushButton::clicked, this, &DebugConsoleView::copyAll);

@@ -48,14 +48,6 @@ void setText(QAbstractButton& button, const QString& text)
         button.setText(text);
 }
 
-QLabel* symbolLabel(Symbol symbol, const QColor& colour, int pixels, const QString& name)
-{
-    auto* label = new QLabel;
-    label->setObjectName(name);
-    label->setPixmap(Symbols::pixmap(symbol, colour, pixels, label->devicePixelRatioF()));
-    return label;
-}
-
 // A button of the panel: it never takes the focus from the application the
 // user dictates into, and has no bezel of its own.
 template <typename Button>
@@ -165,9 +157,9 @@ QWidget* FloatingPanelView::idleBar()
                            QStringLiteral("panelShortcut"));
     // A failed dictation leaves its message while idle: without a sign here
     // the user would take "Ready" for success.
-    m_warning = symbolLabel(Symbol::exclamationmarkTriangleFill, Style::red, kSymbolSize,
+    m_warning = Symbols::label(Symbol::exclamationmarkTriangleFill, Style::red, kSymbolSize,
                             QStringLiteral("panelWarning"));
-    return row({symbolLabel(Symbol::micFill, Style::white(0.8), kSymbolSize,
+    return row({Symbols::label(Symbol::micFill, Style::white(0.8), kSymbolSize,
                             QStringLiteral("panelMicSymbol")),
                 ready, m_shortcut, m_warning},
                kQuietSpacing, kQuietPadding);
@@ -175,7 +167,7 @@ QWidget* FloatingPanelView::idleBar()
 
 QWidget* FloatingPanelView::recordingBar(bool paused)
 {
-    QWidget* mark = paused ? static_cast<QWidget*>(symbolLabel(Symbol::pauseFill, Style::yellow,
+    QWidget* mark = paused ? static_cast<QWidget*>(Symbols::label(Symbol::pauseFill, Style::yellow,
                                                                kPauseSymbolSize,
                                                                QStringLiteral("panelPausedSymbol")))
                            : new Dot(kDotSize, Style::red);
@@ -214,7 +206,7 @@ QWidget* FloatingPanelView::confirmingBar()
     QLabel* title = textLabel(Style::font(Style::TextSize::body, QFont::Medium), Style::white(1),
                               QStringLiteral("panelDoneTitle"));
     m_localised.push_back([this, title] { setText(*title, m_session.locale().text("status.done")); });
-    std::vector<QWidget*> widgets{symbolLabel(Symbol::checkmarkCircleFill, Style::green, kSymbolSize,
+    std::vector<QWidget*> widgets{Symbols::label(Symbol::checkmarkCircleFill, Style::green, kSymbolSize,
                                               QStringLiteral("panelDoneSymbol")),
                                   title};
     if (const std::optional<QString>& text = m_session.cleanedText()) {

@@ -29,18 +29,6 @@ constexpr std::array<TabInfo, MainView::tabCount> kTabs{{
     {"tab.debug", "tabDebug"},
 }};
 
-QWidget* divider(const QString& name, QWidget* parent)
-{
-    auto* line = new QWidget(parent);
-    line->setObjectName(name);
-    line->setFixedHeight(1);
-    line->setAutoFillBackground(true);
-    QPalette palette = line->palette();
-    palette.setColor(QPalette::Window, Style::separator(palette));
-    line->setPalette(palette);
-    return line;
-}
-
 }  // namespace
 
 MainView::MainView(SessionManager& session, Clock clock, QWidget* parent)
@@ -80,10 +68,10 @@ void MainView::buildContent()
     column->setSpacing(0);
     m_strip = new RecordingStatusBar(m_session, m_content);
     column->addWidget(m_strip);
-    m_stripDivider = divider(QStringLiteral("stripDivider"), m_content);
+    m_stripDivider = Style::divider(QStringLiteral("stripDivider"), m_content);
     column->addWidget(m_stripDivider);
     column->addWidget(buildTabRow(m_content));
-    column->addWidget(divider(QStringLiteral("tabDivider"), m_content));
+    column->addWidget(Style::divider(QStringLiteral("tabDivider"), m_content));
     auto* screenArea = new QWidget(m_content);
     screenArea->setObjectName(QStringLiteral("screenArea"));
     screenArea->setMinimumSize(kScreenMinimumSize);

@@ -25,15 +25,6 @@ constexpr int kTargetTextSize = 12;
 constexpr int kProcessingCancelTextSize = 12;
 constexpr int kButtonRowSpacing = 10;
 
-QLabel* symbolLabel(Symbol symbol, const QColor& colour, int pixels, const QString& name, QWidget* parent)
-{
-    auto* label = new QLabel(parent);
-    label->setObjectName(name);
-    label->setPixmap(Symbols::pixmap(symbol, colour, pixels, parent->devicePixelRatioF()));
-    label->setFixedSize(pixels, pixels);
-    return label;
-}
-
 PlainLabel* textLabel(const QFont& font, const QColor& colour, const QString& name, QWidget* parent,
                       int lines = 1)
 {
@@ -59,7 +50,7 @@ RecordingStatusBar::RecordingStatusBar(SessionManager& session, QWidget* parent)
     m_errorLine->setObjectName(QStringLiteral("statusErrorLine"));
     auto* errorRow = new QHBoxLayout(m_errorLine);
     errorRow->setContentsMargins(0, 0, 0, 0);
-    errorRow->addWidget(symbolLabel(Symbol::exclamationmarkTriangleFill, Style::red,
+    errorRow->addWidget(Symbols::label(Symbol::exclamationmarkTriangleFill, Style::red,
                                     static_cast<int>(Style::TextSize::caption) + 1,
                                     QStringLiteral("statusErrorSymbol"), m_errorLine),
                         0, Qt::AlignTop);
@@ -150,7 +141,7 @@ QWidget* RecordingStatusBar::buildRecordingBar(bool paused)
     auto* row = new QHBoxLayout(bar);
     row->setContentsMargins(0, 0, 0, 0);
     if (paused) {
-        row->addWidget(symbolLabel(Symbol::pauseFill, Style::yellow, kSymbolSize,
+        row->addWidget(Symbols::label(Symbol::pauseFill, Style::yellow, kSymbolSize,
                                    QStringLiteral("statusPausedSymbol"), bar));
     } else {
         auto* dot = new Dot(kDotSize, Style::red, bar);

@@ -59,4 +59,16 @@ void setTextColour(QWidget& widget, const QColor& colour)
     widget.setPalette(palette);
 }
 
+QWidget* divider(const QString& name, QWidget* parent)
+{
+    auto* line = new QWidget(parent);
+    line->setObjectName(name);
+    line->setFixedHeight(1);
+    line->setAutoFillBackground(true);
+    QPalette palette = line->palette();
+    palette.setColor(QPalette::Window, separator(palette));
+    line->setPalette(palette);
+    return line;
+}
+
 }

@@ -42,4 +42,7 @@ QColor white(qreal opacity);
 // Sets the colour of `widget`'s text (its foreground roles).
 void setTextColour(QWidget& widget, const QColor& colour);
 
+// A horizontal line one pixel high in the separator colour.
+QWidget* divider(const QString& name, QWidget* parent);
+
 }

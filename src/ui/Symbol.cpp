@@ -1,6 +1,8 @@
 #include "ui/Symbol.h"
 
+#include <QGuiApplication>
 #include <QIconEngine>
+#include <QLabel>
 #include <QPainter>
 #include <QSvgRenderer>
 
@@ -87,6 +89,16 @@ QPixmap pixmap(Symbol symbol, const QColor& colour, int pixels, qreal ratio)
 QIcon icon(Symbol symbol, const QColor& colour)
 {
     return QIcon(new SymbolEngine(symbol, colour));
+}
+
+QLabel* label(Symbol symbol, const QColor& colour, int pixels, const QString& name, QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(name);
+    const qreal ratio = parent ? parent->devicePixelRatioF() : qApp->devicePixelRatio();
+    label->setPixmap(pixmap(symbol, colour, pixels, ratio));
+    label->setFixedSize(pixels, pixels);
+    return label;
 }
 
 }

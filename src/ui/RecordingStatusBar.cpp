@@ -57,6 +57,8 @@ RecordingStatusBar::RecordingStatusBar(SessionManager& session, QWidget* parent)
     // Three lines at most: a service's error can be long; the tooltip has it all.
     m_errorText = textLabel(Style::font(Style::TextSize::caption), Style::red,
                             QStringLiteral("statusError"), m_errorLine, 3);
+    // Its first line beside the symbol, however tall the row.
+    m_errorText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     errorRow->addWidget(m_errorText, 1);
     m_layout->addWidget(m_errorLine);
 

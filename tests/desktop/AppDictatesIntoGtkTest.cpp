@@ -81,7 +81,7 @@ TEST_P(AppDictatesIntoGtk, TheTextArrivesOnceAndTheHotKeyKeepsWorking)
     // Written through accessibility and checked, never pasted on top.
     EXPECT_EQ(lines.filter("TextInjector: AX inject verified").size(), 2) << lines.join('\n').toStdString();
     EXPECT_TRUE(lines.filter("via \u2318V paste").isEmpty());
-    EXPECT_TRUE(lines.filter("TextInjector context: no focused element").isEmpty());
+    EXPECT_TRUE(lines.filter("TextInjector context: no focused element").isEmpty()) << lines.join('\n').toStdString();
     EXPECT_EQ(gtk.text(), "First dictation.Second one.");
 
     app.quit();

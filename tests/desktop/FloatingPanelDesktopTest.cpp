@@ -153,16 +153,10 @@ protected:
         const auto active = X11Window::active(*x);
         return active ? active->id() : xcb_window_t(XCB_WINDOW_NONE);
     }
-    // The window the target process shows, once the window manager has made it active.
+    // The window the target process shows (in front once started).
     xcb_window_t startInFront(PasteTargetProcess& target)
     {
-        if (!target.start())
-            return XCB_WINDOW_NONE;
-        waitUntil([&] {
-            const auto active = X11Window::active(*x);
-            return active && active->pid() == target.pid();
-        });
-        return activeWindow();
+        return target.start() ? activeWindow() : xcb_window_t(XCB_WINDOW_NONE);
     }
 
     // Managed windows, bottom of the stack first.

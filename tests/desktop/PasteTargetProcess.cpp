@@ -2,6 +2,7 @@
 
 #include <QProcessEnvironment>
 
+#include "platform/x11/X11DesktopWindows.h"
 #include "support/EventLoop.h"
 #include "tools/LineEscapes.h"
 
@@ -41,7 +42,16 @@ bool PasteTargetProcess::start()
     if (!m_process.waitForStarted(5000))
         return false;
     const QString ready = QStringLiteral("READY %1").arg(m_process.processId());
-    return waitUntil([&] { return lines().contains(ready); }, 10000);
+    if (!waitUntil([&] { return lines().contains(ready); }, 10000))
+        return false;
+    // The toolkit reports its window active on the X focus event; the window
+    // manager names it the active window a moment later, and the program
+    // under test asks the window manager.
+    const X11DesktopWindows windows;
+    return waitUntil([&] {
+        const auto front = windows.frontmostApplication();
+        return front && front->pid == pid();
+    });
 }
 
 void PasteTargetProcess::quit()

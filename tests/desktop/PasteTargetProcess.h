@@ -26,7 +26,8 @@ public:
     PasteTargetProcess() : PasteTargetProcess(Options{}) {}
     ~PasteTargetProcess();
 
-    // Starts it and waits until its window is active with the field focused.
+    // Starts it and waits until its window is active with the field focused
+    // and the window manager has it in front.
     bool start();
     // Ends it and waits until it has gone.
     void quit();

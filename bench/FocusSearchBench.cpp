@@ -6,6 +6,7 @@
 // Usage, inside scripts/desktop-session: focus_search_bench [elements] [rounds]
 // (TALVEX_BENCH_VERBOSE=1 shows every search)
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QElapsedTimer>
 #include <algorithm>
 #include <cstdio>
@@ -65,7 +66,9 @@ void bench(PasteTargetProcess::Toolkit toolkit, int elements, int rounds, bool v
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    // On the display: the target is started once the window manager has it in front.
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    QGuiApplication app(argc, argv);
     const int elements = argc > 1 ? std::atoi(argv[1]) : 5000;
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 8;
     const bool verbose = qEnvironmentVariableIsSet("TALVEX_BENCH_VERBOSE");

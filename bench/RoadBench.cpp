@@ -9,6 +9,7 @@
 // arrival is seen from here at once: the bench never sleeps while it waits.
 // Usage, inside scripts/desktop-session: road_bench [dictations]
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -61,7 +62,9 @@ bool waitAwake(const std::function<bool()>& done, int timeoutMs)
 
 int main(int argc, char** argv)
 {
-    QCoreApplication application(argc, argv);
+    // On the display: the target is started once the window manager has it in front.
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    QGuiApplication application(argc, argv);
     const int dictations = argc > 1 ? std::atoi(argv[1]) : 8;
 
     AppHarness app;

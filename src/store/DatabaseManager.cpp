@@ -15,8 +15,6 @@
 
 namespace {
 
-using Statement = std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)>;
-
 const QString kLocalUser = QStringLiteral("local");
 
 // Failures go to standard output, flushed at once so that nothing is lost or
@@ -180,7 +178,11 @@ DatabaseManager::DatabaseManager(const QString& directory)
     createTables();
 }
 
-DatabaseManager::~DatabaseManager() { sqlite3_close_v2(m_db); }
+DatabaseManager::~DatabaseManager()
+{
+    m_statements.reset();
+    sqlite3_close_v2(m_db);
+}
 
 void DatabaseManager::openDatabase()
 {
@@ -189,6 +191,7 @@ void DatabaseManager::openDatabase()
     if (sqlite3_open_v2(m_dbPath.toUtf8().constData(), &m_db,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
         printLine(QStringLiteral("[DatabaseManager] Failed to open database at ") + m_dbPath);
+    m_statements = std::make_unique<StatementCache>(m_db);
     execute(QStringLiteral("PRAGMA journal_mode=WAL;"));
 }
 
@@ -259,10 +262,9 @@ void DatabaseManager::bind(sqlite3_stmt* statement, const QList<SQLiteBinding>& 
 
 bool DatabaseManager::execute(const QString& sql, const QList<SQLiteBinding>& bindings) const
 {
-    const QByteArray utf8 = sql.toUtf8();
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(m_db, utf8.constData(), static_cast<int>(utf8.size()), &raw, nullptr)
-        != SQLITE_OK) {
+    const StatementCache::Use statement = m_statements->use(sql);
+    sqlite3_stmt* raw = statement.get();
+    if (!raw) {
         const QString error = lastError(m_db);
         printLine(QStringLiteral("[DatabaseManager] Prepare error: ") + error
                   + QStringLiteral(" | SQL: ") + Graphemes::left(sql, 100));
@@ -270,7 +272,6 @@ bool DatabaseManager::execute(const QString& sql, const QList<SQLiteBinding>& bi
             m_onWriteFailure(error);
         return false;
     }
-    const Statement statement(raw, &sqlite3_finalize);
     bind(raw, bindings);
     const int result = sqlite3_step(raw);
     if (result == SQLITE_DONE || result == SQLITE_ROW)
@@ -349,14 +350,12 @@ bool DatabaseManager::forEachParsableRow(const QString& sql, const QList<SQLiteB
 bool DatabaseManager::forEachRow(const QString& sql, const QList<SQLiteBinding>& bindings,
                                  const std::function<void(sqlite3_stmt*)>& onRow) const
 {
-    const QByteArray utf8 = sql.toUtf8();
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(m_db, utf8.constData(), static_cast<int>(utf8.size()), &raw, nullptr)
-        != SQLITE_OK) {
+    const StatementCache::Use statement = m_statements->use(sql);
+    sqlite3_stmt* raw = statement.get();
+    if (!raw) {
         printLine(QStringLiteral("[DatabaseManager] Query prepare error: ") + lastError(m_db));
         return false;
     }
-    const Statement statement(raw, &sqlite3_finalize);
     bind(raw, bindings);
     int result;
     while ((result = sqlite3_step(raw)) == SQLITE_ROW)

@@ -4,12 +4,14 @@
 #include <QList>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <variant>
 
 #include "store/GlossaryItem.h"
 #include "store/Recording.h"
 #include "store/Slice.h"
+#include "store/StatementCache.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -199,6 +201,7 @@ private:
                                     std::optional<T> (*parse)(const Row&)) const;
 
     sqlite3* m_db = nullptr;
+    std::unique_ptr<StatementCache> m_statements;   // closed before the connection
     QString m_dbPath;
     WriteFailureHandler m_onWriteFailure;
 };

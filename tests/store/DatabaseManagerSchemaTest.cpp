@@ -252,12 +252,13 @@ TEST_F(DatabaseSchema, FailedStatementsPrintTheirLine)
              store.insertRecording(twin);
          },
          "[DatabaseManager] Step error: UNIQUE constraint failed: recordings.id\n"},
+        // A statement the store has not compiled before the change.
         {"prepare error cuts the statement at 100 characters",
          "ALTER TABLE recordings DROP COLUMN device_id;",
-         [](DatabaseManager& store) { store.insertRecording(makeRecording("rec-2")); },
-         "[DatabaseManager] Prepare error: table recordings has no column named device_id | SQL: "
-         "INSERT INTO recordings (id, user_id, created_at, duration, status, slice_count, raw_text, "
-         "cleaned_te\n"},
+         [](DatabaseManager& store) { store.updateRecording(makeRecording("rec-1")); },
+         "[DatabaseManager] Prepare error: no such column: device_id | SQL: "
+         "UPDATE recordings SET\n    duration = ?, status = ?, slice_count = ?, raw_text = ?, "
+         "cleaned_text = ?,\n"},
         {"query prepare error carries no statement", "DROP TABLE glossary;",
          [](DatabaseManager& store) {
              EXPECT_TRUE(store.fetchAllGlossaryItems(std::nullopt, false).isEmpty());

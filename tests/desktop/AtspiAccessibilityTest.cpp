@@ -283,6 +283,24 @@ TEST_F(AtspiAccessibilityTest, RecognisesPasswordFields)
     EXPECT_EQ(field.value, std::nullopt) << "a password field's value was read";
 }
 
+// A field becomes a password field while it is known (a "show password"
+// switch turned off): asked again, it says so, and its value stays unread.
+TEST_F(AtspiAccessibilityTest, AFieldThatHidesItsTextIsAPasswordFieldFromThenOn)
+{
+    PasteTargetProcess target(accessible({"--text", "secret"}, Toolkit::gtk));
+    ASSERT_TRUE(target.start());
+    const auto element = focusedElementOf(target);
+    ASSERT_TRUE(element);
+    ASSERT_FALSE(element->snapshot().password);
+
+    ASSERT_TRUE(target.command("hide", "HIDDEN"));
+
+    EXPECT_TRUE(element->isPasswordField());
+    const auto field = element->snapshot();
+    EXPECT_TRUE(field.password);
+    EXPECT_EQ(field.value, std::nullopt) << "a password field's value was read";
+}
+
 TEST_F(AtspiAccessibilityTest, ApplicationThatPublishesNothingHasNoFocusedElement)
 {
     PasteTargetProcess target;   // not accessible

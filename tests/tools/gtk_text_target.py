@@ -9,7 +9,8 @@ Texts are escaped so that each stays on one line: a backslash is written as
 two backslashes, a line break as a backslash and "n".
 
 Commands on standard input, one a line: "text" (report the text), "selection"
-(report the selection), "quit" (report the text and exit).
+(report the selection), "hide" (the entry hides its text, as for a password;
+reports HIDDEN), "quit" (report the text and exit).
 
 Options:
   --view              a multi-line Gtk.TextView instead of a Gtk.Entry
@@ -181,6 +182,9 @@ class Target:
             self.report_text()
         elif word == "selection":
             self.report_selection()
+        elif word == "hide":
+            self.entry.set_visibility(False)
+            say("HIDDEN")
         elif word == "quit":
             self.quit()
         return True

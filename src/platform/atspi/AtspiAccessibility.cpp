@@ -3,6 +3,7 @@
 
 #include "platform/atspi/GlibHandles.h"
 #include "platform/atspi/AtspiAccessibility.h"
+#include "platform/atspi/AtspiApplicationFacts.h"
 #include "platform/atspi/AtspiCaller.h"
 #include "platform/atspi/AtspiElement.h"
 #include "platform/atspi/AtspiFocusEvents.h"
@@ -35,12 +36,65 @@ struct SearchBudget
     bool spent() const { return elements <= 0 || Clock::now() >= end; }
 };
 
-// The element's states, asked once. (A state set of libatspi asks the
-// application again at every look: nothing is cached here.)
+// A reply to a request of our own, made on the connection libatspi uses.
+class Reply
+{
+public:
+    Reply(const char* busName, const std::string& path, const char* interface, const char* method,
+          const char* argument = nullptr, const char* secondArgument = nullptr)
+    {
+        DBusMessage* call = dbus_message_new_method_call(busName, path.c_str(), interface, method);
+        if (!call)
+            return;
+        if (argument)
+            dbus_message_append_args(call, DBUS_TYPE_STRING, &argument, DBUS_TYPE_STRING,
+                                     &secondArgument, DBUS_TYPE_INVALID);
+        DBusError error;
+        dbus_error_init(&error);
+        m_message = dbus_connection_send_with_reply_and_block(
+            atspi_get_a11y_bus(), call, AtspiThread::kRequestTimeoutMs, &error);
+        dbus_error_free(&error);
+        dbus_message_unref(call);
+    }
+    ~Reply()
+    {
+        if (m_message)
+            dbus_message_unref(m_message);
+    }
+    Reply(const Reply&) = delete;
+    Reply& operator=(const Reply&) = delete;
+
+    // The reply's first value, none when there is none.
+    bool first(DBusMessageIter* value) const { return m_message && dbus_message_iter_init(m_message, value); }
+
+private:
+    DBusMessage* m_message = nullptr;
+};
+
+// The element's states, asked of the application in one request; none when
+// it does not answer. (Not through libatspi: the state set it keeps on the
+// element makes it ask for the states again before every later request on
+// that element, to see whether the element is transient.)
 gint64 statesOf(AtspiAccessible* element)
 {
-    GObjectRef<AtspiStateSet> states(atspi_accessible_get_state_set(element));
-    return states.get() ? states.get()->states : 0;
+    const AtspiObject& object = element->parent;
+    if (!object.app || !object.app->bus_name || !object.path)
+        return 0;
+    Reply reply(object.app->bus_name, object.path, "org.a11y.atspi.Accessible", "GetState");
+    DBusMessageIter array;
+    if (!reply.first(&array) || dbus_message_iter_get_arg_type(&array) != DBUS_TYPE_ARRAY)
+        return 0;
+    // Two 32-bit words, the low states first.
+    DBusMessageIter word;
+    dbus_message_iter_recurse(&array, &word);
+    quint64 states = 0;
+    for (int shift = 0; shift < 64 && dbus_message_iter_get_arg_type(&word) == DBUS_TYPE_UINT32; shift += 32) {
+        dbus_uint32_t bits = 0;
+        dbus_message_iter_get_basic(&word, &bits);
+        states |= quint64(bits) << shift;
+        dbus_message_iter_next(&word);
+    }
+    return gint64(states);
 }
 
 bool holds(gint64 states, AtspiStateType state)
@@ -152,41 +206,6 @@ Look lookForFocus(AtspiAccessible* application, Clock::time_point end)
     }
     return look;
 }
-
-// A reply to a request of our own, made on the connection libatspi uses.
-class Reply
-{
-public:
-    Reply(const char* busName, const std::string& path, const char* interface, const char* method,
-          const char* argument = nullptr, const char* secondArgument = nullptr)
-    {
-        DBusMessage* call = dbus_message_new_method_call(busName, path.c_str(), interface, method);
-        if (!call)
-            return;
-        if (argument)
-            dbus_message_append_args(call, DBUS_TYPE_STRING, &argument, DBUS_TYPE_STRING,
-                                     &secondArgument, DBUS_TYPE_INVALID);
-        DBusError error;
-        dbus_error_init(&error);
-        m_message = dbus_connection_send_with_reply_and_block(
-            atspi_get_a11y_bus(), call, AtspiThread::kRequestTimeoutMs, &error);
-        dbus_error_free(&error);
-        dbus_message_unref(call);
-    }
-    ~Reply()
-    {
-        if (m_message)
-            dbus_message_unref(m_message);
-    }
-    Reply(const Reply&) = delete;
-    Reply& operator=(const Reply&) = delete;
-
-    // The reply's first value, none when there is none.
-    bool first(DBusMessageIter* value) const { return m_message && dbus_message_iter_init(m_message, value); }
-
-private:
-    DBusMessage* m_message = nullptr;
-};
 
 std::optional<int> indexInParent(const char* busName, const std::string& path)
 {
@@ -351,8 +370,7 @@ GObjectRef<AtspiAccessible> focusedElementOf(qint64 pid, std::chrono::millisecon
             atspi_accessible_get_child_at_index(desktop.get(), i, childError.out()));
         if (!application.get())
             continue;
-        GErrorSlot pidError;
-        if (qint64(atspi_accessible_get_process_id(application.get(), pidError.out())) != pid || pidError)
+        if (AtspiApplicationFacts::processOf(application.get()) != pid)
             continue;
         if (auto found = focusedInApplication(application.get(), settle, end); found.get())
             return found;

@@ -2,6 +2,7 @@
 #include <atspi/atspi.h>
 
 #include "platform/atspi/GlibHandles.h"
+#include "platform/atspi/AtspiApplicationFacts.h"
 #include "platform/atspi/AtspiCaller.h"
 #include "platform/atspi/AtspiElement.h"
 #include "platform/atspi/AtspiThread.h"
@@ -63,8 +64,6 @@ struct ElementText
 
 struct AtspiElement::Known
 {
-    // Whether the element belongs to a Qt application, once asked.
-    std::optional<bool> qt;
     // The text the caller's indices refer to: the one it last read.
     std::optional<ElementText> lastRead;
 };
@@ -76,20 +75,9 @@ namespace {
 // (code points); Qt reads the length of a text to insert in UTF-16 units
 // (more pads the field with NULs, -1 inserts nothing), the ATK bridge of GTK
 // (and of the other toolkits that use it) in bytes.
-bool isQt(AtspiAccessible* accessible, AtspiElement::Known& known)
+bool isQt(AtspiAccessible* accessible)
 {
-    if (known.qt)
-        return *known.qt;
-    GErrorSlot error;
-    GObjectRef<AtspiAccessible> application(atspi_accessible_get_application(accessible, error.out()));
-    if (error || !application.get())
-        return false;
-    GErrorSlot nameError;
-    GFreeText toolkit{atspi_accessible_get_toolkit_name(application.get(), nameError.out())};
-    if (nameError)
-        return false;
-    known.qt = toolkit.text && g_ascii_strcasecmp(toolkit.text, "Qt") == 0;
-    return *known.qt;
+    return AtspiApplicationFacts::isQt(accessible).value_or(false);
 }
 
 // Read afresh; kept as the text the caller's next indices refer to.
@@ -110,7 +98,7 @@ std::optional<ElementText> wholeText(AtspiAccessible* accessible, AtspiText* tex
         known.lastRead = whole;
         return whole;
     }
-    whole.countsUtf16 = isQt(accessible, known);
+    whole.countsUtf16 = isQt(accessible);
     // Read on past each NUL, so that the value shows the NULs that a write
     // with a wrong length left behind, and they can be taken out again.
     for (int offset = whole.lengthOf(whole.text); offset < count;) {
@@ -151,20 +139,29 @@ std::optional<std::pair<int, int>> selectionOrCaret(AtspiText* text)
     return std::pair{caret, caret};
 }
 
-QString roleOf(AtspiAccessible* accessible)
+// The element's role, asked once: its name and whether it is a password
+// field both come from it. Unanswered, it is no password field (the caller
+// tells an unanswered question apart where that matters).
+struct Role
 {
-    GErrorSlot error;
-    GFreeText name{atspi_accessible_get_role_name(accessible, error.out())};
-    if (error || !name.text || !*name.text)
-        return QStringLiteral("unknown");
-    return QString::fromUtf8(name.text);
-}
+    QString name;
+    bool password = false;
+};
 
-bool isPassword(AtspiAccessible* accessible)
+Role roleOf(AtspiAccessible* accessible)
 {
     GErrorSlot error;
     const AtspiRole role = atspi_accessible_get_role(accessible, error.out());
-    return !error && role == ATSPI_ROLE_PASSWORD_TEXT;
+    if (error)
+        return {QStringLiteral("unknown")};
+    // Roles beyond the ones libatspi names are asked by name.
+    const bool named = role >= 0 && role < ATSPI_ROLE_COUNT && role != ATSPI_ROLE_EXTENDED;
+    GErrorSlot nameError;
+    GFreeText name{named ? atspi_role_get_name(role) : atspi_accessible_get_role_name(accessible, nameError.out())};
+    const bool password = role == ATSPI_ROLE_PASSWORD_TEXT;
+    if (nameError || !name.text || !*name.text)
+        return {QStringLiteral("unknown"), password};
+    return {QString::fromUtf8(name.text), password};
 }
 
 std::optional<QString> valueOf(AtspiAccessible* accessible, AtspiElement::Known& known)
@@ -196,7 +193,8 @@ std::optional<TextSpan> selectionOf(AtspiAccessible* accessible, AtspiElement::K
 
 AccessibleElement::Snapshot snapshotOf(AtspiAccessible* accessible, AtspiElement::Known& known)
 {
-    AccessibleElement::Snapshot snapshot{roleOf(accessible), isPassword(accessible)};
+    const Role role = roleOf(accessible);
+    AccessibleElement::Snapshot snapshot{role.name, role.password};
     if (snapshot.password)
         return snapshot;
     GObjectRef<AtspiText> text{atspi_accessible_get_text_iface(accessible)};
@@ -242,7 +240,7 @@ int replaceTextOf(AtspiAccessible* accessible, AtspiElement::Known& known, TextS
     }
     if (!insertion.isEmpty()) {
         const QByteArray utf8 = insertion.toUtf8();
-        const int length = isQt(accessible, known) ? int(insertion.size()) : int(utf8.size());
+        const int length = isQt(accessible) ? int(insertion.size()) : int(utf8.size());
         GErrorSlot error;
         const gboolean inserted = atspi_editable_text_insert_text(
             editable.get(), start, utf8.constData(), length, error.out());
@@ -295,14 +293,14 @@ AtspiElement::~AtspiElement()
 
 QString AtspiElement::role() const
 {
-    return m_caller->ask(QStringLiteral("role"), [a = m_accessible] { return roleOf(a); })
+    return m_caller->ask(QStringLiteral("role"), [a = m_accessible] { return roleOf(a).name; })
         .value_or(QStringLiteral("unknown"));
 }
 
 bool AtspiElement::isPasswordField() const
 {
     // Unanswered, it may be one: then its value is not read either.
-    return m_caller->ask(QStringLiteral("password state"), [a = m_accessible] { return isPassword(a); })
+    return m_caller->ask(QStringLiteral("password state"), [a = m_accessible] { return roleOf(a).password; })
         .value_or(true);
 }
 

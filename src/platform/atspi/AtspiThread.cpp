@@ -173,13 +173,16 @@ bool AtspiThread::connectedToBus()
             dbus_bus_remove_match(g_bus, rule, nullptr);
         atspi_set_timeout(kRequestTimeoutMs, kRequestTimeoutMs);
         g_focusEvents = new AtspiFocusEvents(g_bus);
-        // Without events, cached states (focus!) would go stale: ask the
-        // applications every time. Only safe because no handler of libatspi
-        // ever runs here: with nothing cached, its handlers make blocking
-        // calls from inside the dispatch of the very connection they call on.
+        // Without events, cached states (focus!), roles (an entry that hides
+        // its text becomes a password field) and names would go stale: ask
+        // the applications every time. An object's interfaces are fixed when
+        // it is made, so those alone are kept. Only safe because no handler
+        // of libatspi ever runs here: with nothing cached, its handlers make
+        // blocking calls from inside the dispatch of the very connection
+        // they call on.
         GObjectRef<AtspiAccessible> desktop(atspi_get_desktop(0));
         if (desktop.get())
-            atspi_accessible_set_cache_mask(desktop.get(), ATSPI_CACHE_NONE);
+            atspi_accessible_set_cache_mask(desktop.get(), ATSPI_CACHE_INTERFACES);
         return true;
     }();
     return connected;

@@ -53,6 +53,7 @@ private:
     static std::optional<QString> shortcutText(const QKeyEvent& event);
 
     Preferences& m_preferences;
-    PlainLabel* m_label;
+    // Before the label: making it sends this widget events that read it.
     bool m_recording = false;
+    PlainLabel* m_label;
 };

@@ -22,7 +22,6 @@ struct HotkeyStatus
     static constexpr int ok = 0;
     static constexpr int noDisplay = -1;     // no window-system connection (e.g. offscreen)
     static constexpr int unknownKey = -2;    // the key code names no key this backend knows
-    static constexpr int keyNotMapped = -3;  // the keyboard has no key for it
     static constexpr int badAccess = 10;     // another client holds the combination (X11 BadAccess)
 
     int code = ok;

@@ -1,55 +1,32 @@
 #include "session/HotkeyManager.h"
 
-#include <QHash>
-#include <QList>
+#include <QStringList>
 #include <QTimer>
 #include <utility>
 
+#include "platform/KeyTable.h"
 #include "store/Logger.h"
 
 namespace {
 
-const std::pair<QChar, int> kModifierGlyphs[] = {
-    {QChar(0x2318), HotkeyModifier::command},   // ⌘
-    {QChar(0x21e7), HotkeyModifier::shift},     // ⇧
-    {QChar(0x2325), HotkeyModifier::option},    // ⌥
-    {QChar(0x2303), HotkeyModifier::control},   // ⌃
-};
+constexpr auto kFallbackKeyName = "Space";
 
-constexpr int kSpaceKeyCode = 49;
-
-// Key names (exact, case-sensitive) and their virtual key codes.
-const QHash<QString, int>& keyCodesByName()
-{
-    static const QHash<QString, int> table = {
-        {"Space", 49}, {"Return", 36}, {"Tab", 48}, {"Delete", 51}, {"Escape", 53},
-        // The shortcut recorder writes the forward-delete key under this name.
-        {"Fwd Delete", 117},
-        {"\u2191", 126}, {"\u2193", 125}, {"\u2190", 123}, {"\u2192", 124},
-        {"A", 0}, {"B", 11}, {"C", 8}, {"D", 2}, {"E", 14}, {"F", 3}, {"G", 5},
-        {"H", 4}, {"I", 34}, {"J", 38}, {"K", 40}, {"L", 37}, {"M", 46},
-        {"N", 45}, {"O", 31}, {"P", 35}, {"Q", 12}, {"R", 15}, {"S", 1}, {"T", 17},
-        {"U", 32}, {"V", 9}, {"W", 13}, {"X", 7}, {"Y", 16}, {"Z", 6},
-        {"0", 29}, {"1", 18}, {"2", 19}, {"3", 20}, {"4", 21},
-        {"5", 23}, {"6", 22}, {"7", 26}, {"8", 28}, {"9", 25},
-        {"F1", 122}, {"F2", 120}, {"F3", 99}, {"F4", 118}, {"F5", 96}, {"F6", 97},
-        {"F7", 98}, {"F8", 100}, {"F9", 101}, {"F10", 109}, {"F11", 103}, {"F12", 111},
-    };
-    return table;
-}
-
+// The well-known system shortcuts, held as combinations: the recorder's text
+// for one ("\u2318 Tab", the glyphs in its own order) conflicts as any other
+// text of the same keys does.
 struct KnownConflict
 {
-    const char* shortcut;
+    const char* keyName;
+    int modifiers;
     const char* function;
 };
 
 const KnownConflict kKnownConflicts[] = {
-    {"\u2318 Space", "Spotlight Search"},
-    {"\u2303 Space", "Input Source Switching"},
-    {"\u2303 \u2191", "Mission Control"},
-    {"\u2303 \u2193", "Application Windows"},
-    {"\u2318 \u21e5", "Application Switcher"},
+    {"Space", HotkeyModifier::command, "Spotlight Search"},
+    {"Space", HotkeyModifier::control, "Input Source Switching"},
+    {"\u2191", HotkeyModifier::control, "Mission Control"},
+    {"\u2193", HotkeyModifier::control, "Application Windows"},
+    {"Tab", HotkeyModifier::command, "Application Switcher"},
 };
 
 }
@@ -93,8 +70,10 @@ std::optional<QString> HotkeyManager::registerHotkey(const QString& shortcut, Ha
 
 std::optional<QString> HotkeyManager::checkConflicts(const QString& shortcut) const
 {
+    const ParsedShortcut parsed = parseShortcut(shortcut);
     for (const KnownConflict& conflict : kKnownConflicts) {
-        if (shortcut == QString::fromUtf8(conflict.shortcut)) {
+        if (parsed.keyCode == KeyTable::byName(QString::fromUtf8(conflict.keyName))->code
+            && parsed.modifiers == conflict.modifiers) {
             const QString warning = "'" + shortcut + "' may conflict with " + conflict.function
                 + ". You can still use it, but the system shortcut might take priority.";
             m_logger.warning("HotkeyManager: " + warning);
@@ -106,23 +85,22 @@ std::optional<QString> HotkeyManager::checkConflicts(const QString& shortcut) co
 
 HotkeyManager::ParsedShortcut HotkeyManager::parseShortcut(const QString& shortcut)
 {
-    ParsedShortcut parsed{kSpaceKeyCode, 0};
-    for (const auto& [glyph, mask] : kModifierGlyphs) {
-        if (shortcut.contains(glyph))
-            parsed.modifiers |= mask;
+    ParsedShortcut parsed{KeyTable::byName(kFallbackKeyName)->code, 0};
+    for (const ShortcutModifier& modifier : KeyTable::modifiers()) {
+        if (shortcut.contains(modifier.glyph))
+            parsed.modifiers |= modifier.mask;
     }
     const QStringList pieces = shortcut.split(' ', Qt::SkipEmptyParts);
     if (pieces.isEmpty())
         return parsed;
     // "Fwd Delete" is the one key name with a space in it.
-    if (pieces.size() >= 2) {
-        const auto twoWords = keyCodesByName().constFind(pieces[pieces.size() - 2] + ' ' + pieces.last());
-        if (twoWords != keyCodesByName().constEnd()) {
-            parsed.keyCode = *twoWords;
-            return parsed;
-        }
-    }
-    parsed.keyCode = keyCodesByName().value(pieces.last(), kSpaceKeyCode);
+    const ShortcutKey* key = nullptr;
+    if (pieces.size() >= 2)
+        key = KeyTable::byName(pieces[pieces.size() - 2] + ' ' + pieces.last());
+    if (!key)
+        key = KeyTable::byName(pieces.last());
+    if (key)
+        parsed.keyCode = key->code;
     return parsed;
 }
 

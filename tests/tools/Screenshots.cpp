@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QPixmap>
 #include <QScreen>
+#include <QVBoxLayout>
 #include <QWindow>
 #include <gtest/gtest.h>
 
@@ -19,6 +20,7 @@
 #include "ui/FloatingPanelController.h"
 #include "ui/MainWindow.h"
 #include "ui/RecordingStatusBar.h"
+#include "ui/ShortcutRecorderView.h"
 #include "ui/ViewFixture.h"
 
 using namespace sessiontest;
@@ -179,6 +181,20 @@ TEST_F(Screenshots, EveryStateAndTab)
     start();
     shootStrip("recording-error");
     session->cancelRecording();
+}
+
+// The shortcut recorder on its own, showing the stored shortcut and recording.
+TEST_F(Screenshots, ShortcutRecorder)
+{
+    QWidget frame;
+    frame.setWindowTitle(QStringLiteral("Shortcut recorder"));
+    auto* layout = new QVBoxLayout(&frame);
+    auto* recorder = new ShortcutRecorderView(prefs, &frame);
+    layout->addWidget(recorder);
+    frame.move(40, 120);
+    shoot(frame, "recorder-idle");
+    QTest::mouseClick(recorder, Qt::LeftButton);
+    shoot(frame, "recorder-recording");
 }
 
 int main(int argc, char** argv)

@@ -1,35 +1,13 @@
 #include "platform/x11/X11HotkeyBackend.h"
 
 #include <QGuiApplication>
-#include <QHash>
 #include <X11/keysym.h>
 #include <cstdlib>
 
+#include "platform/KeyTable.h"
 #include "platform/x11/X11Connection.h"
 
 namespace {
-
-// The key table's virtual key codes and the X keysyms of the same keys.
-// Letters name their lower-case keysym, which is what the keyboard mapping
-// lists first.
-const QHash<int, xcb_keysym_t>& keysymsByKeyCode()
-{
-    static const QHash<int, xcb_keysym_t> table = {
-        {0, XK_a}, {11, XK_b}, {8, XK_c}, {2, XK_d}, {14, XK_e}, {3, XK_f}, {5, XK_g},
-        {4, XK_h}, {34, XK_i}, {38, XK_j}, {40, XK_k}, {37, XK_l}, {46, XK_m},
-        {45, XK_n}, {31, XK_o}, {35, XK_p}, {12, XK_q}, {15, XK_r}, {1, XK_s}, {17, XK_t},
-        {32, XK_u}, {9, XK_v}, {13, XK_w}, {7, XK_x}, {16, XK_y}, {6, XK_z},
-        {29, XK_0}, {18, XK_1}, {19, XK_2}, {20, XK_3}, {21, XK_4},
-        {23, XK_5}, {22, XK_6}, {26, XK_7}, {28, XK_8}, {25, XK_9},
-        {122, XK_F1}, {120, XK_F2}, {99, XK_F3}, {118, XK_F4}, {96, XK_F5}, {97, XK_F6},
-        {98, XK_F7}, {100, XK_F8}, {101, XK_F9}, {109, XK_F10}, {103, XK_F11}, {111, XK_F12},
-        {49, XK_space}, {36, XK_Return}, {48, XK_Tab}, {53, XK_Escape},
-        {51, XK_BackSpace},   // "Delete" is the key left of the backspace position
-        {117, XK_Delete},     // "Fwd Delete"
-        {126, XK_Up}, {125, XK_Down}, {123, XK_Left}, {124, XK_Right},
-    };
-    return table;
-}
 
 // The modifier bits a grab and a key event's state are compared on; the
 // group bits that XKB puts above them are not modifiers.
@@ -59,7 +37,7 @@ X11HotkeyBackend::X11HotkeyBackend(QObject* parent)
     m_connection = x11->get();
     m_root = x11->root();
     m_symbols = xcb_key_symbols_alloc(m_connection);
-    readModifierMapping();
+    m_bits = readModifierMapping();
     QCoreApplication::instance()->installNativeEventFilter(this);
 }
 
@@ -92,23 +70,20 @@ HotkeyStatus X11HotkeyBackend::grab(const Combination& combination)
 {
     if (!m_connection)
         return failure(HotkeyStatus::noDisplay, "no X11 connection: the application does not run on an X display");
-    const auto keysym = keysymsByKeyCode().constFind(combination.keyCode);
-    if (keysym == keysymsByKeyCode().constEnd())
+    // The key's position, whatever the layout puts on it: the key the
+    // recorder saw is the key grabbed.
+    const ShortcutKey* key = KeyTable::byCode(combination.keyCode);
+    if (!key)
         return failure(HotkeyStatus::unknownKey, QString("no X key for key code %1").arg(combination.keyCode));
-
-    xcb_keycode_t* keycodes = xcb_key_symbols_get_keycode(m_symbols, *keysym);
-    const xcb_keycode_t keycode = keycodes ? keycodes[0] : XCB_NO_SYMBOL;
-    std::free(keycodes);
-    if (keycode == XCB_NO_SYMBOL)
-        return failure(HotkeyStatus::keyNotMapped, QString("the keyboard has no key for keysym 0x%1").arg(*keysym, 0, 16));
+    const auto keycode = xcb_keycode_t(key->xKeycode);
 
     uint16_t modifiers = 0;
     if (combination.modifiers & HotkeyModifier::command)
-        modifiers |= m_superMask;
+        modifiers |= m_bits.super;
     if (combination.modifiers & HotkeyModifier::shift)
         modifiers |= XCB_MOD_MASK_SHIFT;
     if (combination.modifiers & HotkeyModifier::option)
-        modifiers |= m_altMask;
+        modifiers |= m_bits.alt;
     if (combination.modifiers & HotkeyModifier::control)
         modifiers |= XCB_MOD_MASK_CONTROL;
 
@@ -154,17 +129,17 @@ void X11HotkeyBackend::ungrab()
 QList<uint16_t> X11HotkeyBackend::lockVariants() const
 {
     QList<uint16_t> variants = {0, XCB_MOD_MASK_LOCK};
-    if (m_numLockMask)
-        variants << m_numLockMask << uint16_t(m_numLockMask | XCB_MOD_MASK_LOCK);
+    if (m_bits.numLock)
+        variants << m_bits.numLock << uint16_t(m_bits.numLock | XCB_MOD_MASK_LOCK);
     return variants;
 }
 
-void X11HotkeyBackend::readModifierMapping()
+X11HotkeyBackend::ModifierBits X11HotkeyBackend::readModifierMapping() const
 {
     xcb_get_modifier_mapping_reply_t* reply =
         xcb_get_modifier_mapping_reply(m_connection, xcb_get_modifier_mapping(m_connection), nullptr);
     if (!reply)
-        return;
+        return m_bits;
     std::optional<uint16_t> super, alt, numLock;
     const xcb_keycode_t* keycodes = xcb_get_modifier_mapping_keycodes(reply);
     const int perModifier = reply->keycodes_per_modifier;
@@ -187,9 +162,7 @@ void X11HotkeyBackend::readModifierMapping()
         }
     }
     std::free(reply);
-    m_superMask = super.value_or(XCB_MOD_MASK_4);
-    m_altMask = alt.value_or(XCB_MOD_MASK_1);
-    m_numLockMask = numLock.value_or(0);
+    return {super.value_or(XCB_MOD_MASK_4), alt.value_or(XCB_MOD_MASK_1), numLock.value_or(0)};
 }
 
 bool X11HotkeyBackend::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*)
@@ -230,7 +203,7 @@ bool X11HotkeyBackend::isOurKey(xcb_keycode_t keycode, xcb_window_t window) cons
 
 void X11HotkeyBackend::handlePress(const xcb_key_press_event_t& event)
 {
-    const uint16_t ignored = XCB_MOD_MASK_LOCK | m_numLockMask;
+    const uint16_t ignored = XCB_MOD_MASK_LOCK | m_bits.numLock;
     if ((event.state & kCoreModifiers & ~ignored) != m_grab->modifiers)
         return;   // the key again while the grab is active, with other modifiers
     // A held key repeats as release+press pairs that share one X timestamp.
@@ -249,9 +222,15 @@ void X11HotkeyBackend::handleMappingChange(xcb_mapping_notify_event_t& event)
     if (event.request == XCB_MAPPING_POINTER)
         return;
     xcb_refresh_keyboard_mapping(m_symbols, &event);
+    const ModifierBits bits = readModifierMapping();
+    // The key's position does not move with the mapping (another layout, a
+    // key given another symbol): a held grab stays unless the modifier bits
+    // it was made with changed, so that no press is lost meanwhile.
+    if (m_grab && bits == m_bits)
+        return;
     // The old grab is released with the modifier bits it was made with.
     ungrab();
-    readModifierMapping();
+    m_bits = bits;
     if (!m_wanted)
         return;
     const HotkeyStatus status = grab(*m_wanted);

@@ -13,9 +13,9 @@
 // stream (read by a native event filter).
 //
 // The grab covers the combination with NumLock and CapsLock in every state.
-// The keyboard's key for the shortcut's key and the modifier bits of Super,
-// Alt and NumLock come from the current keyboard and modifier mappings, and
-// the grab moves when they change.
+// The key is the shortcut key's position (the key table's X key code), on
+// every keyboard layout. The modifier bits of Super, Alt and NumLock come from
+// the current modifier mapping, and the grab follows when it changes.
 class X11HotkeyBackend final : public HotkeyBackend, public QAbstractNativeEventFilter
 {
 public:
@@ -30,9 +30,9 @@ public:
     bool isRegistered() const override { return m_wanted.has_value(); }
 
     // The X key code grabbed now, 0 when nothing is grabbed. A registration
-    // stays even when a mapping change leaves its key ungrabbable (another
-    // client holds the new key, or the key is gone): it is grabbed again at
-    // the next mapping change that allows it.
+    // stays even when a mapping change leaves it ungrabbable (another client
+    // holds the combination with the new modifier bits): it is grabbed again
+    // at the next mapping change that allows it.
     xcb_keycode_t grabbedKeycode() const { return m_grab ? m_grab->keycode : 0; }
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
@@ -42,6 +42,14 @@ private:
     {
         int keyCode = 0;
         int modifiers = 0;
+    };
+    // The modifier bits of Super, Alt and NumLock in the modifier mapping.
+    struct ModifierBits
+    {
+        uint16_t super = XCB_MOD_MASK_4;
+        uint16_t alt = XCB_MOD_MASK_1;
+        uint16_t numLock = 0;
+        bool operator==(const ModifierBits&) const = default;
     };
     struct Grab
     {
@@ -53,7 +61,7 @@ private:
     // lock variant, all or none.
     HotkeyStatus grab(const Combination& combination);
     void ungrab();
-    void readModifierMapping();
+    ModifierBits readModifierMapping() const;
     QList<uint16_t> lockVariants() const;
 
     void handlePress(const xcb_key_press_event_t& event);
@@ -64,9 +72,7 @@ private:
     xcb_connection_t* m_connection = nullptr;
     xcb_window_t m_root = XCB_NONE;
     xcb_key_symbols_t* m_symbols = nullptr;
-    uint16_t m_superMask = XCB_MOD_MASK_4;
-    uint16_t m_altMask = XCB_MOD_MASK_1;
-    uint16_t m_numLockMask = 0;
+    ModifierBits m_bits;
 
     std::optional<Combination> m_wanted;   // what was registered
     std::optional<Grab> m_grab;            // what is grabbed on the server now

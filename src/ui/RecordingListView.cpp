@@ -29,9 +29,6 @@ namespace {
 
 using Action = RecordingListModel::Action;
 
-// Rows laid out at once beyond the one a load scrolls back to.
-constexpr int kRowsAfterAnchor = 40;
-
 QPushButton* headerButton(const QString& name, Symbol symbol, const QString& title, QWidget* parent)
 {
     auto* button = new QPushButton(Symbols::icon(symbol, Style::secondary(parent->palette())), title, parent);
@@ -175,11 +172,12 @@ void RecordingListView::restoreScroll(const std::optional<ScrollAnchor>& anchor)
         return;
     }
     const int row = m_model->rowOf(anchor->recordingId);
-    // Lays out at once as far as the row, not only the first batch, so that
-    // the scroll range reaches it; later rows follow batch by batch.
-    m_list->setBatchSize(std::max(kBatchSize, (row < 0 ? 0 : row) + kRowsAfterAnchor));
+    // Lays out every row at once, so that the scroll range reaches the
+    // anchor: a batched pass under way would leave it to later passes. The
+    // rows' heights are known from the last load, so this costs little.
+    m_list->setLayoutMode(QListView::SinglePass);
     m_list->doItemsLayout();
-    m_list->setBatchSize(kBatchSize);
+    m_list->setLayoutMode(QListView::Batched);
     if (row < 0) {
         bar->setValue(anchor->value);
         return;

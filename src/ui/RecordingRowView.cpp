@@ -121,8 +121,17 @@ RecordingRowView::Geometry RecordingRowView::geometry(
 
 QSize RecordingRowView::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
-    const Geometry g = geometry(QRect(0, 0, option.rect.width(), 0), m_model.recording(index.row()), std::nullopt);
-    return {option.rect.width(), g.height};
+    const Recording& recording = m_model.recording(index.row());
+    const int width = option.rect.width();
+    const Measured key{width, recording.status, qHash(RecordingListModel::rowText(recording).value_or(QString())),
+                       qHash(recording.error.value_or(QString())), 0};
+    Measured& known = m_heights[recording.id];
+    if (known.height == 0 || known.width != key.width || known.status != key.status || known.text != key.text
+        || known.error != key.error) {
+        known = key;
+        known.height = geometry(QRect(0, 0, width, 0), recording, std::nullopt).height;
+    }
+    return {width, known.height};
 }
 
 QRect RecordingRowView::actionRect(const QRect& rect, int row, Action action) const
@@ -135,6 +144,11 @@ QRect RecordingRowView::actionRect(const QRect& rect, int row, Action action) co
     case Action::remove: return g.remove;
     }
     return {};
+}
+
+QRect RecordingRowView::noteRect(const QRect& rect, int row) const
+{
+    return geometry(rect, m_model.recording(row), m_model.actions(row)).note;
 }
 
 std::optional<RecordingRowView::Action> RecordingRowView::actionAt(const QRect& rect, int row,

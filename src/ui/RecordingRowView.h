@@ -43,6 +43,8 @@ public:
     // Where the row in `rect` paints the control of `action`; empty when it
     // shows none.
     QRect actionRect(const QRect& rect, int row, Action action) const;
+    // Where it paints the note that the recording was made elsewhere.
+    QRect noteRect(const QRect& rect, int row) const;
 
 signals:
     // A painted button was clicked, and its action is allowed.
@@ -93,4 +95,15 @@ private:
     // The button pressed and not yet released: the recording and its action.
     std::optional<std::pair<QString, Action>> m_pressed;
     mutable QHash<QString, QPixmap> m_symbols;
+    // A row's height by recording id, with what it was measured from: every
+    // load lays all rows out again, mostly unchanged.
+    struct Measured
+    {
+        int width = 0;
+        RecordingStatus status = RecordingStatus::recording;
+        size_t text = 0;    // hashes of the texts measured
+        size_t error = 0;
+        int height = 0;
+    };
+    mutable QHash<QString, Measured> m_heights;
 };

@@ -69,6 +69,7 @@ RecordingListView::RecordingListView(SessionManager& session, QWidget* parent)
                                 locale.text(QStringLiteral("recordings.openFolder")), this);
     auto* header = new QHBoxLayout;
     header->setContentsMargins(12, 6, 12, 6);
+    header->setSpacing(8);
     header->addStretch(1);
     header->addWidget(m_clearAll);
     header->addWidget(m_openFolder);

@@ -28,7 +28,7 @@ class RecordingListView : public QWidget
     Q_OBJECT
 public:
     // Rows laid out per pass of the event loop: the first pass paints.
-    static constexpr int kBatchSize = 100;
+    static constexpr int kBatchSize = 40;
 
     explicit RecordingListView(SessionManager& session, QWidget* parent = nullptr);
 

@@ -321,16 +321,14 @@ QCoro::Task<std::optional<Recording>> TranscriptionOrchestrator::retry(QString r
     co_return co_await regenerate(*recording);
 }
 
-bool TranscriptionOrchestrator::canRetry(const QString& recordingId) const
+bool TranscriptionOrchestrator::canRetry(const Recording& recording) const
 {
-    const std::optional<Recording> recording = m_db.fetchRecording(recordingId);
-    return recording && !refusal(*recording, RetryMode::retryFailed);
+    return !refusal(recording, RetryMode::retryFailed);
 }
 
-bool TranscriptionOrchestrator::canRegenerate(const QString& recordingId) const
+bool TranscriptionOrchestrator::canRegenerate(const Recording& recording) const
 {
-    const std::optional<Recording> recording = m_db.fetchRecording(recordingId);
-    return recording && !refusal(*recording, RetryMode::regenerate);
+    return !refusal(recording, RetryMode::regenerate);
 }
 
 std::optional<QString> TranscriptionOrchestrator::refusal(const Recording& recording, RetryMode mode) const

@@ -87,13 +87,14 @@ public:
     // retry is still under way, is returned untouched with a warning line.
     QCoro::Task<std::optional<Recording>> retry(QString recordingId, RetryMode mode);
 
-    // Whether a retryFailed may run: the recording is recorded, transcribed or
-    // failed, has at least one live slice, and is not the dictation still
-    // being recorded or finished.
-    bool canRetry(const QString& recordingId) const;
+    // Whether a retryFailed may run on the stored recording: it is recorded,
+    // transcribed or failed, has at least one live slice, and is not the
+    // dictation still being recorded or finished. Given the record, not its
+    // id: a look-up by id ignores letter case and so reads the whole table.
+    bool canRetry(const Recording& recording) const;
     // Whether a regenerate may run: the recording is completed and has at
     // least one live slice, none of them lost and each with its audio file.
-    bool canRegenerate(const QString& recordingId) const;
+    bool canRegenerate(const Recording& recording) const;
     // Whether a retry or regenerate of the recording is under way.
     bool isRetrying(const QString& recordingId) const { return m_retrying.contains(recordingId); }
 

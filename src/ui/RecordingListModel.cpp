@@ -61,9 +61,9 @@ const RecordingListModel::Eligibility& RecordingListModel::eligibility(int row) 
         const TranscriptionOrchestrator& orchestrator = m_session.orchestrator();
         known = Eligibility{};
         if (recording.status == RecordingStatus::completed)
-            known->regenerate = orchestrator.canRegenerate(recording.id);
+            known->regenerate = orchestrator.canRegenerate(recording);
         else
-            known->retry = orchestrator.canRetry(recording.id);
+            known->retry = orchestrator.canRetry(recording);
     }
     return *known;
 }

@@ -142,9 +142,13 @@ void RecordingListView::reload()
     const QString currentId = current.isValid() ? m_model->recording(current.row()).id : QString();
     m_shownUserId = m_session.preferences().currentUserId();
     m_model->setRecordings(m_session.database().fetchAllRecordings(m_shownUserId, false));
-    // The keyboard's place stays on its recording.
-    if (const int row = currentId.isEmpty() ? -1 : m_model->rowOf(currentId); row >= 0)
+    // The keyboard's place stays on its recording, without scrolling to it:
+    // the view stays where it was.
+    if (const int row = currentId.isEmpty() ? -1 : m_model->rowOf(currentId); row >= 0) {
+        m_list->setAutoScroll(false);
         m_list->setCurrentIndex(m_model->index(row));
+        m_list->setAutoScroll(true);
+    }
     const bool empty = m_model->rowCount() == 0;
     m_list->setVisible(!empty);
     m_empty->setVisible(empty);

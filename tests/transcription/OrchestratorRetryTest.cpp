@@ -332,8 +332,8 @@ TEST_F(OrchestratorRetryTest, WhatMayBeProcessedAgainDependsOnTheRecordingAndIts
         }
         recording = *db.fetchRecording(recording.id);
 
-        EXPECT_EQ(orchestrator->canRetry(recording.id), c.canRetry);
-        EXPECT_EQ(orchestrator->canRegenerate(recording.id), c.canRegenerate);
+        EXPECT_EQ(orchestrator->canRetry(recording), c.canRetry);
+        EXPECT_EQ(orchestrator->canRegenerate(recording), c.canRegenerate);
 
         const RetryMode refused = c.canRegenerate ? RetryMode::retryFailed : RetryMode::regenerate;
         const int requestsBefore = int(openAI.requests().size());
@@ -410,18 +410,18 @@ TEST_F(OrchestratorRetryTest, TheRecordingBeingFinishedIsNotRetried)
     };
     const Recording recording = addRecording();
     addSlice(recording, 1, SliceStatus::pending);
-    ASSERT_TRUE(orchestrator->canRetry(recording.id)) << "left recorded, as after a crash";
+    ASSERT_TRUE(orchestrator->canRetry(recording)) << "left recorded, as after a crash";
 
     orchestrator->expectSlice(recording.id, 2);
-    EXPECT_FALSE(orchestrator->canRetry(recording.id)) << "its last slice is being sealed";
+    EXPECT_FALSE(orchestrator->canRetry(recording)) << "its last slice is being sealed";
     orchestrator->onSliceReady(addSlice(recording, 2, SliceStatus::pending));
     const CancelToken processing;
     auto finished = std::make_shared<std::optional<Recording>>();
     detail::storeResult(orchestrator->finalizeRecording(recording, processing), finished);
-    EXPECT_FALSE(orchestrator->canRetry(recording.id)) << "being finished";
+    EXPECT_FALSE(orchestrator->canRetry(recording)) << "being finished";
 
     processing.cancel();
-    EXPECT_TRUE(orchestrator->canRetry(recording.id)) << "cancelled, before its step notices";
+    EXPECT_TRUE(orchestrator->canRetry(recording)) << "cancelled, before its step notices";
     ASSERT_TRUE(waitUntil([&] { return finished->has_value(); }));
-    EXPECT_TRUE(orchestrator->canRetry(recording.id));
+    EXPECT_TRUE(orchestrator->canRetry(recording));
 }

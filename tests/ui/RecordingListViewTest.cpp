@@ -571,6 +571,11 @@ TEST_F(RecordingListViewTest, TheListFollowsTheDictationAndUserAndKeepsItsPlace)
     start();
     EXPECT_EQ(model()->recording(list()->indexAt(QPoint(10, 0)).row()).id, topId);
     EXPECT_EQ(list()->visualRect(model()->index(row(topId))).top(), offset);
+    // Also once the layout passes queued by the load have run.
+    QTest::qWaitForWindowExposed(view.get());
+    spinFor(100);
+    EXPECT_EQ(model()->recording(list()->indexAt(QPoint(10, 0)).row()).id, topId);
+    EXPECT_EQ(list()->visualRect(model()->index(row(topId))).top(), offset);
     session->cancelRecording();
 
     // Another user's list; the same user written again loads nothing.

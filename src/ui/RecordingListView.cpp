@@ -57,9 +57,9 @@ constexpr MenuEntry kMenuEntries[] = {
 RecordingListView::RecordingListView(SessionManager& session, QWidget* parent)
     : QWidget(parent)
     , m_session(session)
+    , m_list(new QListView(this))
     , m_model(new RecordingListModel(session, this))
     , m_rows(new RecordingRowView(*m_model, this))
-    , m_list(new QListView(this))
 {
     setObjectName(QStringLiteral("recordingsScreen"));
     const LocaleManager& locale = session.locale();

@@ -64,9 +64,11 @@ private:
     void openFolder();
 
     SessionManager& m_session;
+    // The list first: children go in the order they came, and the list must
+    // not outlive the model and delegate it shows.
+    QListView* m_list;
     RecordingListModel* m_model;
     RecordingRowView* m_rows;
-    QListView* m_list;
     QWidget* m_empty;
     QPushButton* m_clearAll;
     QPushButton* m_openFolder;

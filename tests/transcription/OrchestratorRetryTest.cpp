@@ -270,7 +270,7 @@ TEST_F(OrchestratorRetryTest, EndingTheOrchestratorAbortsARetrysPolishing)
 // request changes nothing and says why in a warning line.
 TEST_F(OrchestratorRetryTest, WhatMayBeProcessedAgainDependsOnTheRecordingAndItsSlices)
 {
-    struct SliceSpec
+    struct StoredSlice
     {
         SliceStatus status;
         bool withFile = true;
@@ -280,12 +280,12 @@ TEST_F(OrchestratorRetryTest, WhatMayBeProcessedAgainDependsOnTheRecordingAndIts
     {
         const char* name;
         RecordingStatus status;
-        QList<SliceSpec> slices;
+        QList<StoredSlice> slices;
         bool canRetry;
         bool canRegenerate;
         const char* refusal;   // of the mode not allowed (regenerate when both are refused)
     };
-    const SliceSpec done{SliceStatus::completed};
+    const StoredSlice done{SliceStatus::completed};
     const Case cases[] = {
         {"completed with every file", RecordingStatus::completed, {done, done}, false, true,
          "not retried: it is completed"},
@@ -320,11 +320,11 @@ TEST_F(OrchestratorRetryTest, WhatMayBeProcessedAgainDependsOnTheRecordingAndIts
                                                               : std::nullopt;
         db.updateRecording(recording);
         int index = 0;
-        for (const SliceSpec& spec : c.slices) {
-            const bool hasText = spec.status == SliceStatus::completed;
-            const Slice slice = addSlice(recording, ++index, spec.status,
-                                         hasText ? std::optional<QString>("old") : std::nullopt, spec.withFile);
-            if (spec.deleted) {
+        for (const StoredSlice& shape : c.slices) {
+            const bool hasText = shape.status == SliceStatus::completed;
+            const Slice slice = addSlice(recording, ++index, shape.status,
+                                         hasText ? std::optional<QString>("old") : std::nullopt, shape.withFile);
+            if (shape.deleted) {
                 Slice gone = slice;
                 gone.deletedAt = QDateTime::currentDateTimeUtc();
                 db.updateSlice(gone);

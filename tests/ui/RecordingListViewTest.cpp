@@ -30,7 +30,7 @@ using Action = RecordingListModel::Action;
 namespace {
 
 // How a stored slice is left.
-struct SliceSpec
+struct StoredSlice
 {
     SliceStatus status = SliceStatus::completed;
     bool withFile = true;
@@ -44,7 +44,7 @@ struct Stored
     std::optional<QString> rawText = QString("raw words");
     std::optional<QString> cleanedText = QString("Cleaned words.");
     std::optional<QString> error;
-    QList<SliceSpec> slices = {SliceSpec{}};
+    QList<StoredSlice> slices = {StoredSlice{}};
     std::optional<double> duration = 12.5;
     QString userId = "local";
 };
@@ -105,19 +105,19 @@ protected:
         r.error = s.error;
         EXPECT_TRUE(db.insertRecording(r));
         int index = 0;
-        for (const SliceSpec& spec : s.slices) {
+        for (const StoredSlice& shape : s.slices) {
             Slice slice;
             slice.id = newRecordId();
             slice.userId = s.userId;
             slice.recordingId = r.id;
             slice.sliceIndex = ++index;
             slice.filename = RecordingFileManager::generateSliceFilename(r.id, index, r.createdAt);
-            slice.status = spec.status;
-            if (spec.status == SliceStatus::completed)
+            slice.status = shape.status;
+            if (shape.status == SliceStatus::completed)
                 slice.rawText = "words";
             slice.updatedAt = r.updatedAt;
             EXPECT_TRUE(db.insertSlice(slice));
-            if (spec.withFile)
+            if (shape.withFile)
                 writeSliceFile(slice.filename);
         }
         return r.id;
@@ -238,13 +238,13 @@ TEST_F(RecordingListViewTest, EachRowOffersWhatItsRecordingAllows)
         QString accessibleTail;   // after "<status>, <time>"
         QString copied;
     };
-    const SliceSpec failedSlice{SliceStatus::failed};
+    const StoredSlice failedSlice{SliceStatus::failed};
     const Case cases[] = {
         {"completed", {}, {.regenerate = true, .copy = true}, Style::green, "Completed|Cleaned words.",
          "Cleaned words."},
-        {"completed, a lost slice", {.slices = {SliceSpec{}, {SliceStatus::lost, false}}}, {.copy = true},
+        {"completed, a lost slice", {.slices = {StoredSlice{}, {SliceStatus::lost, false}}}, {.copy = true},
          Style::green, "Completed|Cleaned words.", "Cleaned words."},
-        {"completed, a file missing", {.slices = {SliceSpec{}, {SliceStatus::completed, false}}}, {.copy = true},
+        {"completed, a file missing", {.slices = {StoredSlice{}, {SliceStatus::completed, false}}}, {.copy = true},
          Style::green, "Completed|Cleaned words.", "Cleaned words."},
         {"completed without a slice", {.slices = {}}, {.copy = true}, Style::green, "Completed|Cleaned words.",
          "Cleaned words."},
@@ -253,7 +253,7 @@ TEST_F(RecordingListViewTest, EachRowOffersWhatItsRecordingAllows)
         {"completed, an empty polished text", {.cleanedText = QString()}, {.regenerate = true, .copy = true},
          Style::green, "Completed|raw words", "raw words"},
         {"failed here", {.status = RecordingStatus::failed, .cleanedText = std::nullopt,
-                         .error = QString("1 slice(s) failed"), .slices = {SliceSpec{}, failedSlice}},
+                         .error = QString("1 slice(s) failed"), .slices = {StoredSlice{}, failedSlice}},
          {.retry = true, .copy = true}, Style::red, "Failed|raw words|1 slice(s) failed", "raw words"},
         {"failed on another machine",
          {.status = RecordingStatus::failed, .deviceId = QString("other-device"), .rawText = std::nullopt,
@@ -435,7 +435,7 @@ TEST_F(RecordingListViewTest, TheDictationUnderWayIsNeitherDeletedNorCleared)
 TEST_F(RecordingListViewTest, ClearAllAsksAndDeletesOnlyTheCurrentUsersRecordings)
 {
     buildReady();
-    const QString mine = store({.slices = {SliceSpec{}, SliceSpec{}}});
+    const QString mine = store({.slices = {StoredSlice{}, StoredSlice{}}});
     const QString theirs = store({.userId = "ACCOUNT-1"});
     buildView();
     ASSERT_TRUE(shown(*view, "clearAllButton"));

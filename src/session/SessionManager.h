@@ -137,6 +137,8 @@ public:
     AudioRecorder& audioRecorder() { return *m_audioRecorder; }
     HotkeyManager& hotkeyManager() { return *m_hotkeyManager; }
     TextInjector& textInjector() { return *m_textInjector; }
+    // The desktop backend the text injector holds (opening folders and links).
+    DesktopWindows& desktopWindows() { return m_textInjector->windows(); }
     PermissionManager& permissionManager() { return *m_permissionManager; }
     PostProcessor& postProcessor() { return *m_postProcessor; }
     TranscriptionOrchestrator& orchestrator() { return *m_orchestrator; }

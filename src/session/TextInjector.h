@@ -76,6 +76,9 @@ public:
     std::optional<InjectionTarget> getCurrentTarget() const;
     void copyToClipboard(const QString& text);
 
+    // The desktop backend it brings targets to the front with.
+    DesktopWindows& windows() { return *m_windows; }
+
     const std::optional<DesktopApplication>& targetApp() const { return m_targetApp; }
     void clearTargetApp() { m_targetApp.reset(); }
 

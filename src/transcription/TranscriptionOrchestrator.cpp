@@ -33,28 +33,23 @@ bool isOutstanding(const Slice& slice)
     return slice.status == SliceStatus::pending || slice.status == SliceStatus::processing;
 }
 
-// Keeps a slice id in the set of transcriptions under way for the life of one
-// transcription; the set goes with its orchestrator.
-class InFlight
+// Undoes an entry of the orchestrator's bookkeeping at the end of the task
+// that made it, unless the orchestrator (and its bookkeeping) is gone by then.
+class Registration
 {
 public:
-    InFlight(QObject* owner, QSet<QString>& set, QString id)
-        : m_owner(owner), m_set(set), m_id(std::move(id))
-    {
-        m_set.insert(m_id);
-    }
-    ~InFlight()
+    Registration(QObject* owner, std::function<void()> undo) : m_owner(owner), m_undo(std::move(undo)) {}
+    ~Registration()
     {
         if (m_owner)
-            m_set.remove(m_id);
+            m_undo();
     }
-    InFlight(const InFlight&) = delete;
-    InFlight& operator=(const InFlight&) = delete;
+    Registration(const Registration&) = delete;
+    Registration& operator=(const Registration&) = delete;
 
 private:
     QPointer<QObject> m_owner;
-    QSet<QString>& m_set;
-    QString m_id;
+    std::function<void()> m_undo;
 };
 
 }  // namespace
@@ -100,7 +95,8 @@ QCoro::Task<void> TranscriptionOrchestrator::transcribeSlice(Slice slice)
     if (m_transcribing.contains(slice.id))
         co_return;
     const QPointer<TranscriptionOrchestrator> self(this);
-    const InFlight inFlight(this, m_transcribing, slice.id);
+    m_transcribing.insert(slice.id);
+    const Registration inFlight(this, [this, id = slice.id] { m_transcribing.remove(id); });
 
     // The service is chosen now and serves every attempt of this slice.
     const std::unique_ptr<TranscriptionProvider> provider = m_providerFactory();
@@ -158,6 +154,10 @@ QCoro::Task<Recording> TranscriptionOrchestrator::finalizeRecording(Recording re
     const QPointer<TranscriptionOrchestrator> self(this);
     const QString id = recording.id;
     const QString label = QStringLiteral("Orchestrator: recording ") + id;
+    m_finalizing.insert(id, cancel.notifier());
+    const Registration finalizing(this, [this, id, notifier = cancel.notifier()] {
+        m_finalizing.remove(id, notifier);
+    });
     // Grows while an expected slice's row arrives.
     auto total = int(m_db.fetchSlices(id, false).size());
 
@@ -296,9 +296,81 @@ QCoro::Task<std::optional<Recording>> TranscriptionOrchestrator::retry(QString r
     const std::optional<Recording> recording = m_db.fetchRecording(recordingId);
     if (!recording)
         co_return std::nullopt;
+    const QString id = recording->id;
+    std::optional<QString> refused;
+    if (isRetrying(id))
+        refused = QStringLiteral("it is being processed again already");
+    else
+        refused = refusal(*recording, mode);
+    if (refused) {
+        m_logger.warning(QStringLiteral("Orchestrator: recording %1 not %2: %3")
+                             .arg(id, mode == RetryMode::retryFailed ? QStringLiteral("retried")
+                                                                     : QStringLiteral("regenerated"),
+                                  *refused));
+        co_return recording;
+    }
+
+    m_retrying.insert(id);
+    emit retryingChanged(id);
+    const Registration retrying(this, [this, id] {
+        m_retrying.remove(id);
+        emit retryingChanged(id);
+    });
     if (mode == RetryMode::retryFailed)
         co_return co_await retryFailed(*recording);
     co_return co_await regenerate(*recording);
+}
+
+bool TranscriptionOrchestrator::canRetry(const Recording& recording) const
+{
+    return !refusal(recording, RetryMode::retryFailed);
+}
+
+bool TranscriptionOrchestrator::canRegenerate(const Recording& recording) const
+{
+    return !refusal(recording, RetryMode::regenerate);
+}
+
+std::optional<QString> TranscriptionOrchestrator::refusal(const Recording& recording, RetryMode mode) const
+{
+    const RecordingStatus status = recording.status;
+    if (mode == RetryMode::retryFailed) {
+        // A recording still being recorded or finished would be joined
+        // half-way; a completed one has nothing to retry.
+        if (status != RecordingStatus::recorded && status != RecordingStatus::transcribed
+            && status != RecordingStatus::failed)
+            return QStringLiteral("it is ") + toText(status);
+        if (isFinishing(recording.id))
+            return QStringLiteral("its dictation is still being finished");
+    } else if (status != RecordingStatus::completed) {
+        return QStringLiteral("it is ") + toText(status);
+    }
+    // Without a slice the finalising step would complete the recording with
+    // an empty text, and a regenerate would wipe the words it has.
+    const QList<Slice> slices = m_db.fetchSlices(recording.id, false);
+    if (slices.isEmpty())
+        return QStringLiteral("it has no slice");
+    if (mode == RetryMode::retryFailed)
+        return std::nullopt;
+    // Without the audio of every slice the stored texts are all there is:
+    // transcribing again could only end in a failed recording.
+    const auto unusable = std::count_if(slices.begin(), slices.end(), [this](const Slice& s) {
+        return s.status == SliceStatus::lost || !hasAudioFile(s);
+    });
+    if (unusable > 0)
+        return QStringLiteral("%1 slice(s) lost or without audio file").arg(unusable);
+    return std::nullopt;
+}
+
+bool TranscriptionOrchestrator::isFinishing(const QString& recordingId) const
+{
+    if (m_expected.contains(recordingId))
+        return true;
+    for (auto it = m_finalizing.find(recordingId); it != m_finalizing.end() && it.key() == recordingId; ++it) {
+        if (!it.value()->isCancelled())
+            return true;
+    }
+    return false;
 }
 
 QCoro::Task<std::optional<Recording>> TranscriptionOrchestrator::retryFailed(Recording recording)
@@ -321,20 +393,8 @@ QCoro::Task<std::optional<Recording>> TranscriptionOrchestrator::retryFailed(Rec
 QCoro::Task<std::optional<Recording>> TranscriptionOrchestrator::regenerate(Recording recording)
 {
     const QPointer<TranscriptionOrchestrator> self(this);
+    // retry() has found every slice's audio.
     const QList<Slice> slices = m_db.fetchSlices(recording.id, false);
-    // Without the audio of every slice the stored texts are all there is:
-    // transcribing again could only end in a failed recording.
-    const auto unusable = std::count_if(slices.begin(), slices.end(), [this](const Slice& s) {
-        return s.status == SliceStatus::lost || !hasAudioFile(s);
-    });
-    if (unusable > 0) {
-        m_logger.warning(QStringLiteral("Orchestrator: recording %1 not regenerated: %2 slice(s) "
-                                        "lost or without audio file")
-                             .arg(recording.id)
-                             .arg(unusable));
-        co_return recording;
-    }
-
     // The earlier texts stay until new ones replace them: a slice's text only
     // by a successful transcription, the recording's only by a successful
     // finalisation. Offline or with a bad key nothing is wiped.

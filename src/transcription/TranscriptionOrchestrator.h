@@ -82,19 +82,40 @@ public:
 
     // Processes a stored recording again and returns it as the retry left it;
     // none when no such recording is stored (or it is deleted). A regenerate
-    // keeps the earlier texts of whatever it could not make anew.
+    // keeps the earlier texts of whatever it could not make anew. A recording
+    // that may not be processed again in `mode` (below), or whose earlier
+    // retry is still under way, is returned untouched with a warning line.
     QCoro::Task<std::optional<Recording>> retry(QString recordingId, RetryMode mode);
+
+    // Whether a retryFailed may run on the stored recording: it is recorded,
+    // transcribed or failed, has at least one live slice, and is not the
+    // dictation still being recorded or finished. Given the record, not its
+    // id: a look-up by id ignores letter case and so reads the whole table.
+    bool canRetry(const Recording& recording) const;
+    // Whether a regenerate may run: the recording is completed and has at
+    // least one live slice, none of them lost and each with its audio file.
+    bool canRegenerate(const Recording& recording) const;
+    // Whether a retry or regenerate of the recording is under way.
+    bool isRetrying(const QString& recordingId) const { return m_retrying.contains(recordingId); }
 
     Progress progress() const { return m_progress; }
 
 signals:
     // At every assignment of the progress, also when it keeps its value.
     void progressChanged();
+    // A retry or regenerate of the recording began or ended (isRetrying tells).
+    void retryingChanged(const QString& recordingId);
 
 private:
     QCoro::Task<void> transcribeSlice(Slice slice);
     QCoro::Task<std::optional<Recording>> retryFailed(Recording recording);
     QCoro::Task<std::optional<Recording>> regenerate(Recording recording);
+    // Why the stored recording may not be processed again in `mode`; none
+    // when it may.
+    std::optional<QString> refusal(const Recording& recording, RetryMode mode) const;
+    // The dictation of the recording is still being recorded or finished: a
+    // slice is announced, or a finalising step that is not cancelled runs.
+    bool isFinishing(const QString& recordingId) const;
 
     // A slice waiting for a text that no transcription here is working on:
     // left behind by a crash, or marked pending by the start-up recovery.
@@ -133,6 +154,10 @@ private:
     QMultiHash<QString, int> m_expected;
     // Ids of the slices whose last write the store refused (a full disk).
     QSet<QString> m_unsaved;
+    // Recording id → the cancel state of each finalising step running for it.
+    QMultiHash<QString, const CancelNotifier*> m_finalizing;
+    // Ids (as stored) of the recordings whose retry or regenerate runs.
+    QSet<QString> m_retrying;
     // Fired on destruction: aborts the recognition and polishing requests
     // still under way.
     CancelToken m_lifetime;

@@ -9,6 +9,7 @@
 #include "store/Logger.h"
 #include "ui/DebugConsoleView.h"
 #include "ui/PlainLabel.h"
+#include "ui/RecordingListView.h"
 #include "ui/RecordingStatusBar.h"
 #include "ui/Style.h"
 #include "ui/TabButton.h"
@@ -161,7 +162,7 @@ void MainView::showScreen()
 QWidget* MainView::buildScreen(int tab, QWidget* parent)
 {
     switch (tab) {
-    case recordingsTab: return buildLine("screen.later", QStringLiteral("recordingsScreen"), parent);
+    case recordingsTab: return new RecordingListView(m_session, parent);
     case glossaryTab: return buildLine("screen.later", QStringLiteral("glossaryScreen"), parent);
     case accountsTab:
         if (m_shownEnableSync)

@@ -9,6 +9,7 @@
 // writes FOLDER/LANGUAGE-<subject>.png.
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QPixmap>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -16,9 +17,11 @@
 #include <gtest/gtest.h>
 
 #include "platform/x11/X11WindowHints.h"
+#include "store/RecordId.h"
 #include "support/TempHome.h"
 #include "ui/FloatingPanelController.h"
 #include "ui/MainWindow.h"
+#include "ui/RecordingListView.h"
 #include "ui/RecordingStatusBar.h"
 #include "ui/ShortcutRecorderView.h"
 #include "ui/ViewFixture.h"
@@ -195,6 +198,87 @@ TEST_F(Screenshots, ShortcutRecorder)
     shoot(frame, "recorder-idle");
     QTest::mouseClick(recorder, Qt::LeftButton);
     shoot(frame, "recorder-recording");
+}
+
+// The recordings tab: empty, a row of every status (one made on another
+// machine), and a row whose retry is under way.
+TEST_F(Screenshots, History)
+{
+    build();
+    click(*window, "tabSettings");
+    click(*window, "tabRecordings");
+    shoot(*window, "history-empty");
+
+    struct Row
+    {
+        RecordingStatus status;
+        const char* text;
+        const char* error;
+        const char* deviceId;
+        double duration;
+    };
+    const Row rows[] = {
+        {RecordingStatus::recording, nullptr, nullptr, nullptr, 0},
+        {RecordingStatus::paused, nullptr, nullptr, nullptr, 0},
+        {RecordingStatus::recorded, nullptr, nullptr, nullptr, 42.7},
+        {RecordingStatus::transcribed, "meet me at the station at six and bring the tickets", nullptr, nullptr, 8.2},
+        {RecordingStatus::completed, "Meet me at the station at six; bring the tickets and the map. "
+                                     "We can decide on dinner once everyone has arrived.", nullptr, nullptr, 3725},
+        {RecordingStatus::failed, nullptr, "2 slice(s) failed", "another-device", 61},
+        {RecordingStatus::failed, "the first part was heard",
+         "Post-processing failed: Post-processing API error (401): Incorrect API key provided. "
+         "You can find your API key in your account settings. Check that it is copied whole.",
+         nullptr, 59.9},
+    };
+    DatabaseManager& db = session->database();
+    QString retried;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (int i = 0; i < int(std::size(rows)); ++i) {
+        const Row& row = rows[i];
+        Recording r;
+        r.id = newRecordId();
+        r.userId = "local";
+        r.createdAt = r.updatedAt = now.addSecs(-3600 * (int(std::size(rows)) - i));
+        r.status = row.status;
+        if (row.duration > 0)
+            r.duration = row.duration;
+        if (row.text)
+            r.rawText = r.cleanedText = QString(row.text);
+        if (row.error)
+            r.error = QString(row.error);
+        r.deviceId = row.deviceId ? QString(row.deviceId) : session->deviceId();
+        ASSERT_TRUE(db.insertRecording(r));
+        Slice slice;
+        slice.id = newRecordId();
+        slice.userId = "local";
+        slice.recordingId = r.id;
+        slice.sliceIndex = 1;
+        slice.filename = RecordingFileManager::generateSliceFilename(r.id, 1, r.createdAt);
+        slice.status = row.status == RecordingStatus::failed ? SliceStatus::failed : SliceStatus::completed;
+        slice.updatedAt = r.updatedAt;
+        ASSERT_TRUE(db.insertSlice(slice));
+        QFile audio(session->fileManager().recordingsDirectory() + "/" + slice.filename);
+        ASSERT_TRUE(audio.open(QIODevice::WriteOnly));
+        audio.write("audio");
+        if (row.status == RecordingStatus::failed && !row.deviceId)
+            retried = r.id;
+    }
+    click(*window, "tabSettings");
+    click(*window, "tabRecordings");
+    shoot(*window, "history-statuses");
+
+    transcribe = [](int) {
+        HttpFake::Answer held = HttpFake::Answer::text(200, "words");
+        held.heldAs = "retry";
+        return held;
+    };
+    auto* history = shown<RecordingListView>(*window, "recordingsScreen");
+    ASSERT_NE(history, nullptr);
+    history->run(retried, RecordingListModel::Action::retry);
+    ASSERT_TRUE(session->orchestrator().isRetrying(retried));
+    shoot(*window, "history-retrying");
+    ASSERT_TRUE(waitUntil([&] { return services.openAI.release("retry"); }));
+    ASSERT_TRUE(waitUntil([&] { return !session->orchestrator().isRetrying(retried); }));
 }
 
 int main(int argc, char** argv)

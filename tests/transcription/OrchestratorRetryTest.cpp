@@ -235,7 +235,12 @@ TEST_F(OrchestratorRetryTest, EndingTheOrchestratorAbortsARetrysPolishing)
     for (const RetryMode mode : {RetryMode::retryFailed, RetryMode::regenerate}) {
         SCOPED_TRACE(mode == RetryMode::retryFailed ? "retry failed" : "regenerate");
         rebuild(orchestratorTiming);
-        const Recording recording = failedRecording("Post-processing failed: timed out");
+        Recording recording = failedRecording("Post-processing failed: timed out");
+        if (mode == RetryMode::regenerate) {
+            recording.status = RecordingStatus::completed;
+            recording.error = std::nullopt;
+            db.updateRecording(recording);
+        }
         addSlice(recording, 1, SliceStatus::completed, QString("one"));
         const QString marker = "test: orchestrator ended";
         std::optional<Recording> rowAtTheEnd;
@@ -257,4 +262,166 @@ TEST_F(OrchestratorRetryTest, EndingTheOrchestratorAbortsARetrysPolishing)
         EXPECT_EQ(lines.mid(lines.lastIndexOf(marker) + 1), QStringList()) << "logged after the end";
         EXPECT_EQ(describe(db.fetchRecording(recording.id)), describe(rowAtTheEnd));
     }
+}
+
+// One rule decides what the history offers and what a retry accepts: a
+// retry needs a recording that stopped short of its text and a live slice,
+// a regenerate a completed recording with every slice's audio. A refused
+// request changes nothing and says why in a warning line.
+TEST_F(OrchestratorRetryTest, WhatMayBeProcessedAgainDependsOnTheRecordingAndItsSlices)
+{
+    struct StoredSlice
+    {
+        SliceStatus status;
+        bool withFile = true;
+        bool deleted = false;
+    };
+    struct Case
+    {
+        const char* name;
+        RecordingStatus status;
+        QList<StoredSlice> slices;
+        bool canRetry;
+        bool canRegenerate;
+        const char* refusal;   // of the mode not allowed (regenerate when both are refused)
+    };
+    const StoredSlice done{SliceStatus::completed};
+    const Case cases[] = {
+        {"completed with every file", RecordingStatus::completed, {done, done}, false, true,
+         "not retried: it is completed"},
+        {"completed, a lost slice", RecordingStatus::completed, {done, {SliceStatus::lost, false}}, false,
+         false, "not regenerated: 1 slice(s) lost or without audio file"},
+        {"completed, a file missing", RecordingStatus::completed, {done, {SliceStatus::completed, false}},
+         false, false, "not regenerated: 1 slice(s) lost or without audio file"},
+        {"completed without a slice", RecordingStatus::completed, {}, false, false,
+         "not regenerated: it has no slice"},
+        {"completed, its only slice deleted", RecordingStatus::completed,
+         {{SliceStatus::completed, true, true}}, false, false, "not regenerated: it has no slice"},
+        {"failed with a failed slice", RecordingStatus::failed, {done, {SliceStatus::failed}}, true, false,
+         "not regenerated: it is failed"},
+        {"failed without a slice", RecordingStatus::failed, {}, false, false,
+         "not regenerated: it is failed"},
+        {"recorded, slices left pending", RecordingStatus::recorded, {{SliceStatus::pending}}, true, false,
+         "not regenerated: it is recorded"},
+        {"transcribed", RecordingStatus::transcribed, {done}, true, false,
+         "not regenerated: it is transcribed"},
+        {"still recording", RecordingStatus::recording, {done}, false, false,
+         "not regenerated: it is recording"},
+        {"paused", RecordingStatus::paused, {done}, false, false, "not regenerated: it is paused"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Recording recording = addRecording();
+        recording.status = c.status;
+        recording.rawText = "old words";
+        recording.cleanedText = c.status == RecordingStatus::completed ? std::optional<QString>("Old words.")
+                                                                       : std::nullopt;
+        recording.error = c.status == RecordingStatus::failed ? std::optional<QString>("1 slice(s) failed")
+                                                              : std::nullopt;
+        db.updateRecording(recording);
+        int index = 0;
+        for (const StoredSlice& shape : c.slices) {
+            const bool hasText = shape.status == SliceStatus::completed;
+            const Slice slice = addSlice(recording, ++index, shape.status,
+                                         hasText ? std::optional<QString>("old") : std::nullopt, shape.withFile);
+            if (shape.deleted) {
+                Slice gone = slice;
+                gone.deletedAt = QDateTime::currentDateTimeUtc();
+                db.updateSlice(gone);
+            }
+        }
+        recording = *db.fetchRecording(recording.id);
+
+        EXPECT_EQ(orchestrator->canRetry(recording), c.canRetry);
+        EXPECT_EQ(orchestrator->canRegenerate(recording), c.canRegenerate);
+
+        const RetryMode refused = c.canRegenerate ? RetryMode::retryFailed : RetryMode::regenerate;
+        const int requestsBefore = int(openAI.requests().size());
+        const auto result = retry(recording.id, refused);
+        ASSERT_TRUE(result && *result);
+        EXPECT_EQ(describe(db.fetchRecording(recording.id)), describe(recording)) << "nothing written";
+        EXPECT_EQ(openAI.requests().size(), requestsBefore);
+        EXPECT_EQ(orchestratorLines().last(), "Orchestrator: recording " + recording.id + " " + c.refusal);
+        EXPECT_EQ(logger.entries().last().level, LogLevel::warning);
+        if (!c.canRetry && !c.canRegenerate) {
+            const auto other = retry(recording.id, RetryMode::retryFailed);
+            ASSERT_TRUE(other && *other);
+            EXPECT_EQ(describe(db.fetchRecording(recording.id)), describe(recording));
+            EXPECT_TRUE(orchestratorLines().last().contains(" not retried: ")) << orchestratorLines().last().toStdString();
+        }
+
+        if (c.canRetry || c.canRegenerate) {
+            const auto processed =
+                retry(recording.id, c.canRetry ? RetryMode::retryFailed : RetryMode::regenerate);
+            ASSERT_TRUE(processed && *processed);
+            EXPECT_EQ((*processed)->status, RecordingStatus::completed);
+            EXPECT_EQ(db.fetchRecording(recording.id)->cleanedText, "Polished.");
+        }
+    }
+}
+
+// A second retry or regenerate of a recording whose retry is still under way
+// is refused; the start and the end of the first are announced.
+TEST_F(OrchestratorRetryTest, ASecondRetryOfARecordingUnderWayIsRefused)
+{
+    transcribe = [](int slice, int) {
+        HttpFake::Answer held = HttpFake::Answer::text(200, "again " + QByteArray::number(slice));
+        held.heldAs = "answer";
+        return held;
+    };
+    const Recording recording = failedRecording("1 slice(s) failed");
+    addSlice(recording, 1, SliceStatus::failed);
+    QStringList announced;
+    QObject::connect(orchestrator.get(), &TranscriptionOrchestrator::retryingChanged, [&](const QString& id) {
+        announced << id + (orchestrator->isRetrying(id) ? " started" : " ended");
+    });
+
+    auto first = std::make_shared<std::optional<std::optional<Recording>>>();
+    detail::storeResult(orchestrator->retry(recording.id.toUpper(), RetryMode::retryFailed), first);
+    EXPECT_TRUE(orchestrator->isRetrying(recording.id));
+    EXPECT_EQ(announced, QStringList{recording.id + " started"});
+
+    for (const RetryMode mode : {RetryMode::retryFailed, RetryMode::regenerate}) {
+        const auto second = retry(recording.id, mode);
+        ASSERT_TRUE(second && *second) << "refused at once";
+        EXPECT_EQ(orchestratorLines().last(),
+                  "Orchestrator: recording " + recording.id + " not "
+                      + (mode == RetryMode::retryFailed ? "retried" : "regenerated")
+                      + ": it is being processed again already");
+    }
+    EXPECT_FALSE(first->has_value());
+
+    ASSERT_TRUE(waitUntil([&] { return openAI.release("answer"); }));
+    ASSERT_TRUE(waitUntil([&] { return first->has_value(); }));
+    EXPECT_EQ((**first)->status, RecordingStatus::completed);
+    EXPECT_FALSE(orchestrator->isRetrying(recording.id));
+    EXPECT_EQ(announced, (QStringList{recording.id + " started", recording.id + " ended"}));
+    EXPECT_EQ(requestsTo(openAI, kTranscriptions).size(), 1);
+}
+
+// The dictation being finished is not offered for a retry: its slices are
+// still under way. Once its processing is cancelled it may be.
+TEST_F(OrchestratorRetryTest, TheRecordingBeingFinishedIsNotRetried)
+{
+    transcribe = [](int, int) {
+        HttpFake::Answer never;
+        never.silent = true;
+        return never;
+    };
+    const Recording recording = addRecording();
+    addSlice(recording, 1, SliceStatus::pending);
+    ASSERT_TRUE(orchestrator->canRetry(recording)) << "left recorded, as after a crash";
+
+    orchestrator->expectSlice(recording.id, 2);
+    EXPECT_FALSE(orchestrator->canRetry(recording)) << "its last slice is being sealed";
+    orchestrator->onSliceReady(addSlice(recording, 2, SliceStatus::pending));
+    const CancelToken processing;
+    auto finished = std::make_shared<std::optional<Recording>>();
+    detail::storeResult(orchestrator->finalizeRecording(recording, processing), finished);
+    EXPECT_FALSE(orchestrator->canRetry(recording)) << "being finished";
+
+    processing.cancel();
+    EXPECT_TRUE(orchestrator->canRetry(recording)) << "cancelled, before its step notices";
+    ASSERT_TRUE(waitUntil([&] { return finished->has_value(); }));
+    EXPECT_TRUE(orchestrator->canRetry(recording));
 }

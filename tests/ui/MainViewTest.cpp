@@ -298,7 +298,7 @@ TEST_F(MainViewTest, ALanguageChangeRebuildsEveryTextAndKeepsTheTabAndCount)
         EXPECT_EQ(view->findChild<TabButton*>(kTabButtons[tab])->text(), locale.text(tabKeys[tab]));
         EXPECT_NE(locale.text(tabKeys[tab]), tabKeys[tab]);
     }
-    EXPECT_EQ(shown<PlainLabel>("recordingsScreen")->fullText(), locale.text("screen.later"));
+    EXPECT_EQ(shown<QAbstractButton>("openFolderButton")->text(), locale.text("recordings.openFolder"));
     EXPECT_EQ(shown<QAbstractButton>("statusCancel")->text(), locale.text("status.cancel"));
     EXPECT_EQ(shown<QAbstractButton>("statusDone")->text(), locale.text("status.done"));
     EXPECT_NE(locale.text("status.done"), "Done");

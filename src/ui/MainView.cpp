@@ -8,6 +8,7 @@
 #include "store/LocaleManager.h"
 #include "store/Logger.h"
 #include "ui/DebugConsoleView.h"
+#include "ui/GlossaryView.h"
 #include "ui/PlainLabel.h"
 #include "ui/RecordingStatusBar.h"
 #include "ui/Style.h"
@@ -162,7 +163,7 @@ QWidget* MainView::buildScreen(int tab, QWidget* parent)
 {
     switch (tab) {
     case recordingsTab: return buildLine("screen.later", QStringLiteral("recordingsScreen"), parent);
-    case glossaryTab: return buildLine("screen.later", QStringLiteral("glossaryScreen"), parent);
+    case glossaryTab: return new GlossaryView(m_session, parent);
     case accountsTab:
         if (m_shownEnableSync)
             return buildLine("accounts.unavailable", QStringLiteral("accountsScreen"), parent);

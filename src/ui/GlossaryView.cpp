@@ -178,6 +178,11 @@ QWidget* GlossaryView::buildList()
 void GlossaryView::loadItems()
 {
     m_model.setItems(m_session.database().fetchAllGlossaryItems(m_userId, false));
+    showListOrEmptyState();
+}
+
+void GlossaryView::showListOrEmptyState()
+{
     m_content->setCurrentWidget(m_model.rowCount() == 0 ? m_empty : m_listPage);
 }
 
@@ -251,7 +256,7 @@ void GlossaryView::onPreferenceChanged(const QString& key)
     m_userId = userId;
     // Another user's list: no edit of the old one carries over.
     m_model.replaceItems(m_session.database().fetchAllGlossaryItems(m_userId, false));
-    m_content->setCurrentWidget(m_model.rowCount() == 0 ? m_empty : m_listPage);
+    showListOrEmptyState();
 }
 
 void GlossaryView::showAddButton()

@@ -35,6 +35,7 @@ private:
     QWidget* buildList();
 
     void loadItems();
+    void showListOrEmptyState();
     void addItem();
     void updateItem(const QString& id, const QString& content);
     void deleteItem(const QString& id);

@@ -236,6 +236,7 @@ TEST(LocaleTables, EveryKeyTheScreensUseIsPresentWithItsArguments)
         {"row.retry", 0}, {"row.regenerate", 0}, {"row.otherDevice", 0},
         {"glossary.addPlaceholder", 0}, {"glossary.empty", 0}, {"glossary.emptyHint", 0},
         {"glossary.save", 0},
+        {"glossary.add", 0}, {"glossary.edit", 0}, {"glossary.delete", 0},
         {"settings.language", 0}, {"settings.openaiKey", 0}, {"settings.dashScopeKey", 0},
         {"settings.deepSeekKey", 0}, {"settings.asrModel", 0}, {"settings.postModel", 0},
         {"settings.apiTest", 0}, {"settings.testAll", 0}, {"settings.shortcut", 0},

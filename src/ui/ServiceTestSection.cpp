@@ -97,8 +97,12 @@ void ServiceTestSection::showResults()
         delete item->widget();
         delete item;
     }
-    for (const APITester::TestResult& result : m_tester.results())
-        m_rows->addWidget(buildRow(result));
+    for (const APITester::TestResult& result : m_tester.results()) {
+        QWidget* row = buildRow(result);
+        m_rows->addWidget(row);
+        // At once, not at the layout's next pass: the rows are what was published.
+        row->show();
+    }
 }
 
 QWidget* ServiceTestSection::buildRow(const APITester::TestResult& result)

@@ -43,6 +43,7 @@ SessionPlatform::~SessionPlatform() = default;
 SessionManager::SessionManager(Preferences& preferences, LocaleManager& locale, HttpClient& http,
                                SessionPlatform platform, QObject* parent)
     : QObject(parent), m_preferences(preferences), m_locale(locale), m_http(http)
+    , m_httpTiming(platform.httpTiming)
 {
     buildComponents(platform);
     setupHotkey();

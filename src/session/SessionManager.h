@@ -142,6 +142,9 @@ public:
     PermissionManager& permissionManager() { return *m_permissionManager; }
     PostProcessor& postProcessor() { return *m_postProcessor; }
     TranscriptionOrchestrator& orchestrator() { return *m_orchestrator; }
+    // The app's client and the service time-outs, for the service test.
+    HttpClient& http() { return m_http; }
+    const HttpTiming& httpTiming() const { return m_httpTiming; }
     // None until the start-up's panel step has run.
     FloatingPanel* floatingPanel() { return m_floatingPanel.get(); }
 
@@ -192,6 +195,7 @@ private:
     Preferences& m_preferences;
     LocaleManager& m_locale;
     HttpClient& m_http;
+    HttpTiming m_httpTiming;
 
     SessionState m_state = SessionState::idle;
     std::optional<Recording> m_currentRecording;

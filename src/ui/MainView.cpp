@@ -8,6 +8,7 @@
 #include "store/LocaleManager.h"
 #include "store/Logger.h"
 #include "ui/DebugConsoleView.h"
+#include "ui/GlossaryView.h"
 #include "ui/PlainLabel.h"
 #include "ui/RecordingListView.h"
 #include "ui/RecordingStatusBar.h"
@@ -163,7 +164,7 @@ QWidget* MainView::buildScreen(int tab, QWidget* parent)
 {
     switch (tab) {
     case recordingsTab: return new RecordingListView(m_session, parent);
-    case glossaryTab: return buildLine("screen.later", QStringLiteral("glossaryScreen"), parent);
+    case glossaryTab: return new GlossaryView(m_session, parent);
     case accountsTab:
         if (m_shownEnableSync)
             return buildLine("accounts.unavailable", QStringLiteral("accountsScreen"), parent);

@@ -239,6 +239,7 @@ TEST(LocaleTables, EveryKeyTheScreensUseIsPresentWithItsArguments)
         {"row.status.failed", 0},
         {"glossary.addPlaceholder", 0}, {"glossary.empty", 0}, {"glossary.emptyHint", 0},
         {"glossary.save", 0},
+        {"glossary.add", 0}, {"glossary.edit", 0}, {"glossary.delete", 0},
         {"settings.language", 0}, {"settings.openaiKey", 0}, {"settings.dashScopeKey", 0},
         {"settings.deepSeekKey", 0}, {"settings.asrModel", 0}, {"settings.postModel", 0},
         {"settings.apiTest", 0}, {"settings.testAll", 0}, {"settings.shortcut", 0},

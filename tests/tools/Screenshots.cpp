@@ -10,6 +10,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QLineEdit>
+#include <QListView>
 #include <QPixmap>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -20,9 +23,11 @@
 #include "store/RecordId.h"
 #include "support/TempHome.h"
 #include "ui/FloatingPanelController.h"
+#include "ui/GlossaryRowView.h"
 #include "ui/MainWindow.h"
 #include "ui/RecordingListView.h"
 #include "ui/RecordingStatusBar.h"
+#include "ui/ServiceTestSection.h"
 #include "ui/ShortcutRecorderView.h"
 #include "ui/ViewFixture.h"
 
@@ -279,6 +284,74 @@ TEST_F(Screenshots, History)
     shoot(*window, "history-retrying");
     ASSERT_TRUE(waitUntil([&] { return services.openAI.release("retry"); }));
     ASSERT_TRUE(waitUntil([&] { return !session->orchestrator().isRetrying(retried); }));
+}
+
+// The glossary tab empty, with terms and with a row being edited; the
+// service test section with a result of every kind, one probe still waiting.
+TEST_F(Screenshots, GlossaryAndServiceTest)
+{
+    build();
+    click(*window, "tabGlossary");
+    shoot(*window, "glossary-empty");
+    auto* field = shown<QLineEdit>(*window, "glossaryAddField");
+    ASSERT_NE(field, nullptr);
+    const QString terms[] = {"Kubernetes", "gRPC", u"通义千问"_qs, "PostgreSQL",
+                             "A rather long term that has to be cut at the edit button of its row, as it does not fit"};
+    for (const QString& term : terms) {
+        field->setText(term);
+        QTest::keyClick(field, Qt::Key_Return);
+    }
+    shoot(*window, "glossary-list");
+    auto* list = shown<QListView>(*window, "glossaryList");
+    ASSERT_NE(list, nullptr);
+    const QRect row = list->visualRect(list->model()->index(2, 0));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, GlossaryRowView::editButtonRect(row).center());
+    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_End);   // the editor opens with its text selected
+    QTest::keyClicks(QApplication::focusWidget(), " (Qwen)");
+    shoot(*window, "glossary-editing");
+    window->hide();
+
+    prefs.setValue(PrefKey::dashScopeApiKey, "sk-screenshot");
+    prefs.setValue(PrefKey::deepSeekApiKey, "sk-screenshot");
+    services.openAI.setResponder([](const HttpFake::Request& request) {
+        if (request.body.contains("\"gpt-4o\""))
+            return HttpFake::Answer::json(401, R"({"error":{"message":"Incorrect API key provided: sk-scr***. You can find your API key at https://platform.example/account/api-keys."}})");
+        if (request.path == kChat)
+            return chatAnswer("I am an AI language model created to help answer questions and assist with tasks.");
+        return HttpFake::Answer::text(200, "Hello, this is a test recording.\n");
+    });
+    services.dashScope.setResponder([](const HttpFake::Request&) {
+        const QJsonObject message{{"content", QJsonArray{QJsonObject{{"text", u"你好，这是一段测试录音。"_qs}}}}};
+        const QJsonObject output{{"choices", QJsonArray{QJsonObject{{"message", message}}}}};
+        return HttpFake::Answer::json(200, QJsonDocument(QJsonObject{{"output", output}}).toJson());
+    });
+    services.deepSeek.setResponder([](const HttpFake::Request&) {
+        HttpFake::Answer answer = chatAnswer("I am DeepSeek Chat.");
+        answer.heldAs = "deepseek";
+        return answer;
+    });
+    QWidget frame;
+    frame.setWindowTitle(QStringLiteral("Service test"));
+    auto* margins = new QVBoxLayout(&frame);
+    margins->setContentsMargins(16, 16, 16, 16);
+    auto* section = new ServiceTestSection(*session, &frame);
+    margins->addWidget(section);
+    margins->addStretch(1);
+    frame.resize(520, 200);
+    frame.move(40, 120);
+    shoot(frame, "service-test-idle");
+    click(frame, "serviceTestButton");
+    ASSERT_TRUE(waitUntil([&] {
+        const auto& results = section->tester().results();
+        return std::count_if(results.begin(), results.end(), [](const APITester::TestResult& r) {
+                   return r.status != APITester::TestResult::Status::pending;
+               }) == 4;
+    }));
+    shoot(frame, "service-test-running");
+    ASSERT_TRUE(services.deepSeek.release("deepseek"));
+    ASSERT_TRUE(waitUntil([&] { return !section->tester().isRunning(); }));
+    shoot(frame, "service-test-results");
 }
 
 int main(int argc, char** argv)

@@ -10,6 +10,7 @@
 #include "ui/DebugConsoleView.h"
 #include "ui/PlainLabel.h"
 #include "ui/RecordingStatusBar.h"
+#include "ui/SettingsView.h"
 #include "ui/Style.h"
 #include "ui/TabButton.h"
 
@@ -169,7 +170,7 @@ QWidget* MainView::buildScreen(int tab, QWidget* parent)
         break;
     case debugTab: return new DebugConsoleView(m_session.logger(), parent);
     }
-    return buildLine("screen.later", QStringLiteral("settingsScreen"), parent);
+    return new SettingsView(m_session, parent);
 }
 
 QWidget* MainView::buildLine(const char* key, const QString& name, QWidget* parent)

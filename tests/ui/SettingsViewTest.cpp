@@ -571,13 +571,26 @@ TEST_F(SettingsPromptTest, TheDraftIsStoredAtARealFocusLossOrAsTheScreenGoes)
     }
 }
 
-// The screen going without being hidden first keeps the draft too.
-TEST_F(SettingsPromptTest, TheDraftOutlivesTheWindow)
+// The draft outlives the screen also where it goes with its window, or is
+// deleted without being hidden first.
+TEST_F(SettingsPromptTest, TheDraftOutlivesItsScreen)
 {
+    const QString edited = Preferences::defaultPolishingPrompt() + "!";
     buildWindow();
     edit("!");
     window.reset();
-    EXPECT_EQ(prefs.postProcessPrompt(), Preferences::defaultPolishingPrompt() + "!");
+    EXPECT_EQ(prefs.postProcessPrompt(), edited) << "with the window";
+
+    prefs.remove(PrefKey::postProcessPrompt);
+    showView();
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    auto* editor = shown<QPlainTextEdit>("promptEditor");
+    QTest::mouseClick(editor->viewport(), Qt::LeftButton);
+    editor->moveCursor(QTextCursor::End);
+    QTest::keyClick(editor, Qt::Key_Exclam);
+    view.reset();
+    EXPECT_EQ(prefs.postProcessPrompt(), edited) << "deleted while shown";
     EXPECT_TRUE(settingsLines().isEmpty());
 }
 

@@ -3,6 +3,8 @@
 #include <QHBoxLayout>
 #include <QToolButton>
 
+#include "ui/Style.h"
+
 SegmentedPicker::SegmentedPicker(const QList<Segment>& segments, QWidget* parent) : QWidget(parent)
 {
     auto* row = new QHBoxLayout(this);
@@ -24,6 +26,13 @@ SegmentedPicker::SegmentedPicker(const QList<Segment>& segments, QWidget* parent
         row->addWidget(button);
         m_buttons.append({button, segment.value});
     }
+    // The selected segment in the accent colour, so that it stands out from
+    // the others in every style.
+    const QPalette colours = palette();
+    setStyleSheet(QStringLiteral("QToolButton { border: 1px solid %1; padding: 3px 10px; background: %2; }"
+                                 "QToolButton:checked { background: %3; color: %4; }")
+                      .arg(Style::separator(colours).name(), colours.color(QPalette::Base).name(),
+                           Style::accent(colours).name(), colours.color(QPalette::HighlightedText).name()));
     showSelected();
 }
 

@@ -19,6 +19,7 @@
 #include "ui/FloatingPanelController.h"
 #include "ui/MainWindow.h"
 #include "ui/RecordingStatusBar.h"
+#include "ui/SettingsView.h"
 #include "ui/ViewFixture.h"
 
 using namespace sessiontest;
@@ -179,6 +180,25 @@ TEST_F(Screenshots, EveryStateAndTab)
     start();
     shootStrip("recording-error");
     session->cancelRecording();
+}
+
+// The settings tab at its full height, as it opens and with a hot-key
+// warning and accessibility not granted.
+TEST_F(Screenshots, Settings)
+{
+    build();
+    SettingsView settings(*session);
+    settings.setWindowTitle(QStringLiteral("Settings"));
+    settings.move(40, 20);
+    const auto fit = [&] { settings.resize(kStripWidth, settings.widget()->sizeHint().height()); };
+    fit();
+    shoot(settings, "settings-whole");
+
+    prefs.setValue(PrefKey::shortcut, QStringLiteral("\u2318 Space"));
+    permissions.trusted = false;
+    ASSERT_TRUE(waitUntil([&] { return !session->permissionManager().accessibilityGranted(); }));
+    fit();
+    shoot(settings, "settings-warning");
 }
 
 int main(int argc, char** argv)

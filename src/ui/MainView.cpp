@@ -51,6 +51,13 @@ MainView::MainView(SessionManager& session, Clock clock, QWidget* parent)
     buildContent();
 }
 
+MainView::~MainView()
+{
+    // The screens hide as the widget part goes and may store what they hold
+    // (the settings' prompt draft): no reaction of this half-gone view to it.
+    disconnect(&m_session.preferences(), nullptr, this, nullptr);
+}
+
 void MainView::buildContent()
 {
     // A screen may have started this from its own signal (the language

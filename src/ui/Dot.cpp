@@ -7,6 +7,14 @@ Dot::Dot(int diameter, const QColor& colour, QWidget* parent) : QWidget(parent),
     setFixedSize(diameter, diameter);
 }
 
+void Dot::setColour(const QColor& colour)
+{
+    if (colour == m_colour)
+        return;
+    m_colour = colour;
+    update();
+}
+
 void Dot::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);

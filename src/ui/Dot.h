@@ -11,6 +11,7 @@ public:
     Dot(int diameter, const QColor& colour, QWidget* parent = nullptr);
 
     QColor colour() const { return m_colour; }
+    void setColour(const QColor& colour);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -12,6 +12,7 @@
 #include "ui/PlainLabel.h"
 #include "ui/RecordingListView.h"
 #include "ui/RecordingStatusBar.h"
+#include "ui/SettingsView.h"
 #include "ui/Style.h"
 #include "ui/TabButton.h"
 
@@ -50,6 +51,13 @@ MainView::MainView(SessionManager& session, Clock clock, QWidget* parent)
     connect(&session.locale(), &LocaleManager::languageChanged, this, &MainView::showLanguage);
     connect(&session.preferences(), &Preferences::changed, this, &MainView::onPreferenceChanged);
     buildContent();
+}
+
+MainView::~MainView()
+{
+    // The screens hide as the widget part goes and may store what they hold
+    // (the settings' prompt draft): no reaction of this half-gone view to it.
+    disconnect(&m_session.preferences(), nullptr, this, nullptr);
 }
 
 void MainView::buildContent()
@@ -171,7 +179,7 @@ QWidget* MainView::buildScreen(int tab, QWidget* parent)
         break;
     case debugTab: return new DebugConsoleView(m_session.logger(), parent);
     }
-    return buildLine("screen.later", QStringLiteral("settingsScreen"), parent);
+    return new SettingsView(m_session, parent);
 }
 
 QWidget* MainView::buildLine(const char* key, const QString& name, QWidget* parent)

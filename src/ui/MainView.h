@@ -36,6 +36,7 @@ public:
     // `clock` is monotonic; tests move it by hand.
     explicit MainView(SessionManager& session, Clock clock = &std::chrono::steady_clock::now,
                       QWidget* parent = nullptr);
+    ~MainView() override;
 
     int selectedTab() const { return m_selectedTab; }
 

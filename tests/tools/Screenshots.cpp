@@ -28,6 +28,7 @@
 #include "ui/RecordingListView.h"
 #include "ui/RecordingStatusBar.h"
 #include "ui/ServiceTestSection.h"
+#include "ui/SettingsView.h"
 #include "ui/ShortcutRecorderView.h"
 #include "ui/ViewFixture.h"
 
@@ -352,6 +353,25 @@ TEST_F(Screenshots, GlossaryAndServiceTest)
     ASSERT_TRUE(services.deepSeek.release("deepseek"));
     ASSERT_TRUE(waitUntil([&] { return !section->tester().isRunning(); }));
     shoot(frame, "service-test-results");
+}
+
+// The settings tab at its full height, as it opens and with a hot-key
+// warning and accessibility not granted.
+TEST_F(Screenshots, Settings)
+{
+    build();
+    SettingsView settings(*session);
+    settings.setWindowTitle(QStringLiteral("Settings"));
+    settings.move(40, 20);
+    const auto fit = [&] { settings.resize(kStripWidth, settings.widget()->sizeHint().height()); };
+    fit();
+    shoot(settings, "settings-whole");
+
+    prefs.setValue(PrefKey::shortcut, QStringLiteral("\u2318 Space"));
+    permissions.trusted = false;
+    ASSERT_TRUE(waitUntil([&] { return !session->permissionManager().accessibilityGranted(); }));
+    fit();
+    shoot(settings, "settings-warning");
 }
 
 int main(int argc, char** argv)

@@ -21,6 +21,8 @@
 #include "ui/Dot.h"
 #include "ui/PlainLabel.h"
 #include "ui/SegmentedPicker.h"
+#include "ui/ServiceTestSection.h"
+#include "ui/ShortcutRecorderView.h"
 #include "ui/Stepper.h"
 #include "ui/Style.h"
 
@@ -31,8 +33,6 @@ constexpr int kSectionSpacing = 16;
 constexpr int kTitleSpacing = 4;
 constexpr int kTitlePixels = 12;
 constexpr int kLanguagePickerWidth = 200;
-constexpr int kRecorderMaximumWidth = 200;
-constexpr int kRecorderMinimumHeight = 28;
 constexpr int kPromptPixels = 12;
 constexpr int kPromptMinimumHeight = 100;
 constexpr qreal kPromptBorderOpacity = 0.3;
@@ -115,11 +115,7 @@ SettingsView::SettingsView(SessionManager& session, QWidget* parent)
     buildModelPicker("settings.postModel", PrefKey::postProcessModel, QStringLiteral("postModelPicker"),
                      QStringLiteral("Post"));
 
-    auto* serviceTest = new QWidget(m_column);
-    serviceTest->setObjectName(QStringLiteral("serviceTestSlot"));
-    auto* serviceTestLayout = new QVBoxLayout(serviceTest);
-    serviceTestLayout->setContentsMargins(0, 0, 0, 0);
-    addSection("settings.apiTest")->addWidget(serviceTest);
+    addSection("settings.apiTest")->addWidget(new ServiceTestSection(m_session, m_column));
 
     buildShortcut();
     buildFloatingPanel();
@@ -200,14 +196,7 @@ void SettingsView::buildShortcut()
 {
     QVBoxLayout* section = addSection("settings.shortcut");
     auto* row = new QHBoxLayout;
-    // The recorder goes in here.
-    auto* recorder = new QWidget(m_column);
-    recorder->setObjectName(QStringLiteral("shortcutRecorderSlot"));
-    recorder->setMaximumWidth(kRecorderMaximumWidth);
-    recorder->setMinimumHeight(kRecorderMinimumHeight);
-    auto* recorderLayout = new QHBoxLayout(recorder);
-    recorderLayout->setContentsMargins(0, 0, 0, 0);
-    row->addWidget(recorder, 1, Qt::AlignVCenter);
+    row->addWidget(new ShortcutRecorderView(m_preferences, m_column), 1, Qt::AlignVCenter);
     auto* reset = smallButton(QStringLiteral("shortcutReset"), m_locale.text(QStringLiteral("settings.reset")),
                               m_column);
     connect(reset, &QPushButton::clicked, this, [this] {

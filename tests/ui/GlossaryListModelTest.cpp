@@ -68,8 +68,9 @@ TEST(GlossaryListModelTest, EachNewListKeepsTheEditsOfTheEntriesStillInIt)
         EXPECT_EQ(resets.size(), c.reset ? 1 : 0);
         const auto row = model.rowOf("b");
         EXPECT_EQ(row && model.isEditing(*row), c.stillEditing);
-        if (c.stillEditing)
+        if (c.stillEditing) {
             EXPECT_EQ(model.editContent(*row), "b draft");
+        }
 
         // An entry that comes back starts without the edit it lost.
         model.setItems(items({"a", "b", "c"}));

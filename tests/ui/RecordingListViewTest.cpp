@@ -572,7 +572,7 @@ TEST_F(RecordingListViewTest, TheListFollowsTheDictationAndUserAndKeepsItsPlace)
     EXPECT_EQ(model()->recording(list()->indexAt(QPoint(10, 0)).row()).id, topId);
     EXPECT_EQ(list()->visualRect(model()->index(row(topId))).top(), offset);
     // Also once the layout passes queued by the load have run.
-    QTest::qWaitForWindowExposed(view.get());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
     spinFor(100);
     EXPECT_EQ(model()->recording(list()->indexAt(QPoint(10, 0)).row()).id, topId);
     EXPECT_EQ(list()->visualRect(model()->index(row(topId))).top(), offset);

@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QInputMethodEvent>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -277,6 +278,20 @@ TEST_F(SettingsViewTest, AChangedShortcutIsRegisteredAndItsWarningShown)
          },
          "\u2303 \u2325 R", "Failed to register hotkey '\u2303 \u2325 R'. It may be in use by another application."},
         {"a clean registration clears it", write("\u2303 \u2325 Space"), "\u2303 \u2325 Space", std::nullopt},
+        {"the application switcher", write("\u2318 Tab"), "\u2318 Tab",
+         "'\u2318 Tab' may conflict with Application Switcher. You can still use it, "
+         "but the system shortcut might take priority."},
+        // The recorder of the row writes what it records: Control+Shift and the
+        // key at the US E position.
+        {"a combination recorded in the row",
+         [this] {
+             QWidget* recorder = shown("shortcutRecorder");
+             ASSERT_NE(recorder, nullptr);
+             QTest::mouseClick(recorder, Qt::LeftButton);
+             QKeyEvent press(QEvent::KeyPress, Qt::Key_E, Qt::ControlModifier | Qt::ShiftModifier, 26, 0, 0);
+             QCoreApplication::sendEvent(recorder, &press);
+         },
+         "\u2303 \u21e7 E", std::nullopt},
     };
     buildReady();
     // What the hot-key manager asks of its backend for a text.

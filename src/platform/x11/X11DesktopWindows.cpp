@@ -7,11 +7,15 @@
 
 namespace {
 
-DesktopApplication applicationOf(const X11Window& window)
+// The application that shows `window`; none when the window has gone.
+std::optional<DesktopApplication> applicationOf(const X11Window& window)
 {
+    const auto owner = window.owner();
+    if (!owner)
+        return std::nullopt;
     // The class name is what the program calls itself ("Firefox", "XTerm").
-    const QStringList wmClass = window.wmClass();
-    return {wmClass.isEmpty() ? QString() : wmClass.last(), window.pid(), window.id()};
+    return DesktopApplication{owner->wmClass.isEmpty() ? QString() : owner->wmClass.last(), owner->pid,
+                              window.id()};
 }
 
 // A window of `application` that still exists: the remembered one, else its
@@ -20,9 +24,11 @@ DesktopApplication applicationOf(const X11Window& window)
 std::optional<X11Window> windowOf(const X11Connection& x, const DesktopApplication& application)
 {
     const X11Window remembered(x, application.windowId);
-    if (application.windowId && remembered.exists()
-        && application.isSameApplication(applicationOf(remembered)))
-        return remembered;
+    if (application.windowId) {
+        const auto shown = applicationOf(remembered);
+        if (shown && application.isSameApplication(*shown))
+            return remembered;
+    }
     if (application.pid <= 0)
         return std::nullopt;
     const QList<X11Window> clients = X11Window::clients(x);
@@ -41,9 +47,7 @@ std::optional<DesktopApplication> X11DesktopWindows::frontmostApplication() cons
     if (!x)
         return std::nullopt;
     const auto window = X11Window::active(*x);
-    if (!window || !window->exists())
-        return std::nullopt;
-    return applicationOf(*window);
+    return window ? applicationOf(*window) : std::nullopt;
 }
 
 bool X11DesktopWindows::activate(const DesktopApplication& application)
@@ -79,7 +83,8 @@ QString X11DesktopWindows::focusedWindowTitle(const DesktopApplication& applicat
     if (!x)
         return {};
     const auto active = X11Window::active(*x);
-    if (active && application.isSameApplication(applicationOf(*active)))
+    const auto activeApplication = active ? applicationOf(*active) : std::nullopt;
+    if (activeApplication && application.isSameApplication(*activeApplication))
         return active->title();
     const auto window = windowOf(*x, application);
     return window ? window->title() : QString();

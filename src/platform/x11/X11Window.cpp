@@ -32,17 +32,13 @@ QList<X11Window> X11Window::clients(const X11Connection& x)
     return windows;
 }
 
-bool X11Window::exists() const
-{
-    xcb_get_window_attributes_reply_t* reply = xcb_get_window_attributes_reply(
-        m_x.get(), xcb_get_window_attributes(m_x.get(), m_id), nullptr);
-    std::free(reply);
-    return reply != nullptr;
-}
-
 qint64 X11Window::pid() const
 {
-    const QByteArray bytes = property(m_x.atom("_NET_WM_PID"), XCB_ATOM_CARDINAL);
+    return pidFrom(property(m_x.atom("_NET_WM_PID"), XCB_ATOM_CARDINAL));
+}
+
+qint64 X11Window::pidFrom(const QByteArray& bytes)
+{
     if (bytes.size() < qsizetype(sizeof(uint32_t)))
         return 0;
     uint32_t pid = 0;
@@ -60,9 +56,14 @@ QString X11Window::title() const
 
 QStringList X11Window::wmClass() const
 {
+    return classFrom(property(XCB_ATOM_WM_CLASS, XCB_ATOM_STRING));
+}
+
+QStringList X11Window::classFrom(const QByteArray& bytes)
+{
     QStringList names;
     // Two NUL-terminated strings.
-    for (const QByteArray& part : property(XCB_ATOM_WM_CLASS, XCB_ATOM_STRING).split('\0')) {
+    for (const QByteArray& part : bytes.split('\0')) {
         if (names.size() < 2)
             names.append(QString::fromLatin1(part));
     }
@@ -71,13 +72,39 @@ QStringList X11Window::wmClass() const
     return names;
 }
 
+std::optional<X11Window::Owner> X11Window::owner() const
+{
+    const xcb_atom_t pidAtom = m_x.atom("_NET_WM_PID");
+    const xcb_get_window_attributes_cookie_t attributes = xcb_get_window_attributes(m_x.get(), m_id);
+    const xcb_get_property_cookie_t pid = askProperty(pidAtom, XCB_ATOM_CARDINAL);
+    const xcb_get_property_cookie_t wmClass = askProperty(XCB_ATOM_WM_CLASS, XCB_ATOM_STRING);
+    xcb_get_window_attributes_reply_t* reply = xcb_get_window_attributes_reply(m_x.get(), attributes, nullptr);
+    const bool exists = reply != nullptr;
+    std::free(reply);
+    Owner owner{pidFrom(propertyValue(pid, XCB_ATOM_CARDINAL)),
+                classFrom(propertyValue(wmClass, XCB_ATOM_STRING))};
+    if (!exists)
+        return std::nullopt;
+    return owner;
+}
+
 QByteArray X11Window::property(xcb_atom_t property, xcb_atom_t type) const
 {
+    return propertyValue(askProperty(property, type), type);
+}
+
+xcb_get_property_cookie_t X11Window::askProperty(xcb_atom_t property, xcb_atom_t type) const
+{
     if (property == XCB_ATOM_NONE || type == XCB_ATOM_NONE)
+        return {0};
+    return xcb_get_property(m_x.get(), false, m_id, property, type, 0, kMaxPropertyLongs);
+}
+
+QByteArray X11Window::propertyValue(xcb_get_property_cookie_t cookie, xcb_atom_t type) const
+{
+    if (cookie.sequence == 0)
         return {};
-    xcb_get_property_reply_t* reply = xcb_get_property_reply(
-        m_x.get(), xcb_get_property(m_x.get(), false, m_id, property, type, 0, kMaxPropertyLongs),
-        nullptr);
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(m_x.get(), cookie, nullptr);
     QByteArray value;
     if (reply && reply->type == type) {
         value = QByteArray(static_cast<const char*>(xcb_get_property_value(reply)),

@@ -21,7 +21,6 @@ public:
     static QList<X11Window> clients(const X11Connection& x);
 
     xcb_window_t id() const { return m_id; }
-    bool exists() const;
     // _NET_WM_PID; 0 when the client does not publish it.
     qint64 pid() const;
     // _NET_WM_NAME (UTF-8), else WM_NAME (Latin-1).
@@ -29,8 +28,23 @@ public:
     // WM_CLASS: instance name, then class name (either may be missing).
     QStringList wmClass() const;
 
+    struct Owner
+    {
+        qint64 pid = 0;
+        QStringList wmClass;
+    };
+    // The process and class of the window, none when it has gone: the three
+    // questions are sent together, for one wait on the server instead of three.
+    std::optional<Owner> owner() const;
+
 private:
     QByteArray property(xcb_atom_t property, xcb_atom_t type) const;
+    // A property asked for now and read later (a cookie of sequence 0 when
+    // the property cannot be named).
+    xcb_get_property_cookie_t askProperty(xcb_atom_t property, xcb_atom_t type) const;
+    QByteArray propertyValue(xcb_get_property_cookie_t cookie, xcb_atom_t type) const;
+    static qint64 pidFrom(const QByteArray& bytes);
+    static QStringList classFrom(const QByteArray& bytes);
     static QList<xcb_window_t> windowList(const X11Connection& x, const char* property);
 
     X11Connection m_x;

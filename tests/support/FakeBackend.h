@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+#include <chrono>
+#include <optional>
+
+#include "support/HttpFake.h"
+
+class TestClock;
+
+// The hosted backend as the client sees it, on loopback, in memory: accounts
+// (PKCE sign-in, refresh with rotation, logout) and the three tables with
+// their row rules. Time is the test's clock. Its controls (users, faults,
+// revoked tokens, rows written by another device, the request log) are for
+// the test only.
+class FakeBackend : public QObject
+{
+    Q_OBJECT
+public:
+    // 46 characters, as the real publishable keys.
+    static constexpr auto kPublishableKey = "sb_publishable_fakefakefakefakefakefakefakefak";
+    static constexpr auto kRedirect = "talvex://auth-callback";
+
+    explicit FakeBackend(TestClock& clock, QObject* parent = nullptr);
+    ~FakeBackend() override;
+
+    // The backend's base address ("http://127.0.0.1:<port>").
+    QUrl url() const;
+
+    // Accounts.
+    struct User
+    {
+        QString id;   // lower-case UUID text
+        QString email;
+    };
+    User addUser(const QString& email);
+    // The user the next authorize signs in; without one it answers with an error.
+    void setSignInUser(const QString& userId);
+    // The next authorize comes back with this error in place of a code.
+    void setSignInError(const QString& error, const QString& description);
+    // Access tokens issued from now on live this long (3600 s unless set).
+    void setTokenLifetime(std::chrono::seconds lifetime);
+    // Every access token issued so far is expired from now on.
+    void expireTokens();
+    // Every session of the user ends: refresh tokens refused, access tokens 401.
+    void revokeSessions(const QString& userId);
+    // Tokens, codes and verifiers the fake has seen or issued, for checking
+    // that none reaches a log.
+    QStringList secretsIssued() const;
+
+    // Tables. Rows as stored: with "user_id" and "created_at", times as the
+    // real service writes them.
+    QList<QJsonObject> rows(const QString& table) const;
+    // Writes a row as another device of `userId` would push it (merged into
+    // an existing id), stamped by the fake.
+    void writeRow(const QString& table, const QString& userId, const QJsonObject& row);
+    // Row rules off: every select sees every user's rows and a write may
+    // change another user's row.
+    void setRowRulesEnabled(bool enabled);
+
+    // Faults, matched by method and path (the path without the query, e.g.
+    // "/rest/v1/recordings"; an empty method matches any).
+    struct Fault
+    {
+        enum class Kind {
+            serverError,        // answers `status` (5xx) without doing anything
+            noAnswer,           // never answers; the connection stays open
+            dropBeforeAnswer,   // closes the connection without doing anything
+            dropAfterApply,     // does the work, then closes without answering
+            halfAnswer,         // does the work, sends part of the answer, closes
+            delay,              // answers after `delay`
+        };
+        QByteArray method;
+        QString path;
+        Kind kind = Kind::serverError;
+        int times = 1;          // how many requests it hits; -1: every one
+        int status = 503;
+        std::chrono::milliseconds delay{0};
+    };
+    void addFault(const Fault& fault);
+    void clearFaults();
+    // Every connection is closed unanswered while offline.
+    void setOffline(bool offline);
+
+    // Every request as it arrived, in order.
+    const QList<HttpFake::Request>& requests() const;
+
+private:
+    class State;
+    std::unique_ptr<State> m_state;
+};

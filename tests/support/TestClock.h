@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QTimeZone>
 #include <chrono>
 
 #include "platform/WallClock.h"
@@ -9,7 +10,7 @@
 class TestClock
 {
 public:
-    explicit TestClock(QDateTime start = QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7, 123), QTimeZone::UTC))
+    explicit TestClock(QDateTime start = QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7, 123), Qt::UTC))
         : m_now(std::move(start)) {}
 
     QDateTime now() const { return m_now; }

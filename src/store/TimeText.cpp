@@ -53,19 +53,32 @@ std::optional<QDateTime> parse(const QString& text)
 {
     if (auto written = parseWritten(text))
         return written;
-    // Fractional seconds are required, as the writer always produces them.
-    static const QRegularExpression shape(
-        QStringLiteral("^\\d{4}-\\d{2}-\\d{2}T\\d{2}:\\d{2}:\\d{2}\\.\\d+(Z|[+-]\\d{2}:?\\d{2})$"));
-    if (!shape.match(text).hasMatch())
+    // RFC 3339 date-times: the fraction is optional (the backend leaves it out
+    // when it is zero) and cut to milliseconds; the zone must be explicit, as
+    // a time without one names no instant.
+    static const QRegularExpression shape(QStringLiteral(
+        "^(\\d{4})-(\\d{2})-(\\d{2})[Tt](\\d{2}):(\\d{2}):(\\d{2})(?:\\.(\\d+))?"
+        "(?:[Zz]|([+-])(\\d{2}):?(\\d{2}))$"));
+    const QRegularExpressionMatch match = shape.match(text);
+    if (!match.hasMatch())
         return std::nullopt;
-    QString normalised = text;
-    // Qt reads at most millisecond precision; cut longer fractions first.
-    static const QRegularExpression longFraction(QStringLiteral("(\\.\\d{3})\\d+"));
-    normalised.replace(longFraction, QStringLiteral("\\1"));
-    QDateTime t = QDateTime::fromString(normalised, Qt::ISODateWithMs);
-    if (!t.isValid())
+    const auto number = [&match](int group) { return match.capturedView(group).toInt(); };
+    const int milliseconds = (match.captured(7) + QStringLiteral("00")).left(3).toInt();
+    const QDate date(number(1), number(2), number(3));
+    const QTime time(number(4), number(5), number(6), milliseconds);
+    if (!date.isValid() || !time.isValid())
         return std::nullopt;
-    return t.toUTC();
+    QDateTime utc(date, time, Qt::UTC);
+    if (match.hasCaptured(8)) {
+        const int hours = number(9);
+        const int minutes = number(10);
+        if (hours > 23 || minutes > 59)
+            return std::nullopt;
+        const int offsetSeconds = (hours * 60 + minutes) * 60;
+        // Local time minus its offset is UTC.
+        utc = utc.addSecs(match.captured(8) == QLatin1String("+") ? -offsetSeconds : offsetSeconds);
+    }
+    return utc;
 }
 
 QString now() { return format(QDateTime::currentDateTimeUtc()); }

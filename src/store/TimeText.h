@@ -9,8 +9,9 @@
 // stored times as text gives their time order.
 namespace TimeText {
 QString format(const QDateTime& time);
-// Reads ISO 8601 date-times with fractional seconds (any zone designator);
-// anything else is no time.
+// Reads RFC 3339 date-times: fraction optional (cut to milliseconds), zone
+// Z, z, +HH:MM, -HH:MM, +HHMM or -HHMM. Anything else, a time without a zone
+// included, is no time.
 std::optional<QDateTime> parse(const QString& text);
 // Now, formatted.
 QString now();

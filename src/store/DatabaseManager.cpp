@@ -486,13 +486,13 @@ bool DatabaseManager::updateRecording(const Recording& r)
 std::optional<Recording> DatabaseManager::fetchRecording(const QString& id) const
 {
     return parsedFirstRow(
-        QStringLiteral("SELECT * FROM recordings WHERE LOWER(id) = LOWER(?) AND deleted_at IS NULL;"),
+        QStringLiteral("SELECT * FROM recordings WHERE id = LOWER(?) AND deleted_at IS NULL;"),
         {id}, parseRecording);
 }
 
 std::optional<Recording> DatabaseManager::fetchRecordingIncludingDeleted(const QString& id) const
 {
-    return parsedFirstRow(QStringLiteral("SELECT * FROM recordings WHERE LOWER(id) = LOWER(?);"),
+    return parsedFirstRow(QStringLiteral("SELECT * FROM recordings WHERE id = LOWER(?);"),
                             {id}, parseRecording);
 }
 
@@ -589,7 +589,7 @@ void DatabaseManager::updateSliceStatus(const QString& id, SliceStatus status)
 
 std::optional<Slice> DatabaseManager::fetchSlice(const QString& id) const
 {
-    return parsedFirstRow(QStringLiteral("SELECT * FROM slices WHERE LOWER(id) = LOWER(?);"), {id}, parseSlice);
+    return parsedFirstRow(QStringLiteral("SELECT * FROM slices WHERE id = LOWER(?);"), {id}, parseSlice);
 }
 
 // ---- glossary ------------------------------------------------------------------------
@@ -634,7 +634,7 @@ void DatabaseManager::softDeleteGlossaryItem(const QString& id)
 
 std::optional<GlossaryItem> DatabaseManager::fetchGlossaryItem(const QString& id) const
 {
-    return parsedFirstRow(QStringLiteral("SELECT * FROM glossary WHERE LOWER(id) = LOWER(?);"),
+    return parsedFirstRow(QStringLiteral("SELECT * FROM glossary WHERE id = LOWER(?);"),
                             {id}, parseGlossaryItem);
 }
 
@@ -713,6 +713,18 @@ void DatabaseManager::markSynced(const QString& table, const QList<SyncedRow>& r
                     .arg(table, placeholders(part.size(), QStringLiteral("(?, ?)"))),
                 bindings);
     }
+}
+
+bool DatabaseManager::isDirty(SyncedTable table, const QString& id) const
+{
+    static constexpr const char* names[] = {"recordings", "slices", "glossary"};
+    return parsedFirstRow<bool>(
+               QStringLiteral("SELECT 1 AS dirty FROM %1\n"
+                              "WHERE id = LOWER(?)\n"
+                              "  AND (last_synced_at IS NULL OR updated_at > last_synced_at);")
+                   .arg(QLatin1String(names[static_cast<int>(table)])),
+               {id}, [](const Row&) { return std::optional(true); })
+        .value_or(false);
 }
 
 // ---- transactions ------------------------------------------------------------------------

@@ -77,7 +77,7 @@ public:
     void setWriteFailureHandler(WriteFailureHandler handler) { m_onWriteFailure = std::move(handler); }
 
     // Recordings. Writes and deletions match the id exactly; the look-ups by id
-    // ignore letter case.
+    // ignore letter case (stored ids are lower case, so they use the key).
     // True when the row was stored.
     bool insertRecording(const Recording& recording);
     // Writes every mutable column, updatedAt exactly as given. True when stored.
@@ -133,6 +133,10 @@ public:
     void markRecordingsSynced(const QList<SyncedRow>& rows);
     void markSlicesSynced(const QList<SyncedRow>& rows);
     void markGlossaryItemsSynced(const QList<SyncedRow>& rows);
+    enum class SyncedTable { recordings, slices, glossary };
+    // Whether the row with this id (letter case ignored) has changes no push
+    // has sent; false when there is no such row.
+    bool isDirty(SyncedTable table, const QString& id) const;
 
     // Runs `writes` (any of the write operations above) in one transaction,
     // so that many rows cost one commit instead of one each. Returns whether

@@ -61,10 +61,15 @@ QString RecordingFileManager::generateSliceFilename(const QString& recordingId, 
         + QStringLiteral("%1").arg(sliceIndex, 3, 10, QLatin1Char('0')) + QStringLiteral(".m4a");
 }
 
+bool RecordingFileManager::isPlainFileName(const QString& filename)
+{
+    return !filename.isEmpty() && filename != QLatin1String(".") && filename != QLatin1String("..")
+        && !filename.contains(QLatin1Char('/')) && !filename.contains(QChar(u'\0'));
+}
+
 std::optional<QString> RecordingFileManager::sliceFilePath(const QString& filename) const
 {
-    if (filename.isEmpty() || filename == QLatin1String(".") || filename == QLatin1String("..")
-        || filename.contains(QLatin1Char('/')) || filename.contains(QChar(u'\0')))
+    if (!isPlainFileName(filename))
         return std::nullopt;
     return m_recordingsDirectory + QLatin1Char('/') + filename;
 }

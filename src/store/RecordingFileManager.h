@@ -30,6 +30,8 @@ public:
     // plain file name has one: a name that is empty, ".", "..", or holds "/" or
     // NUL could point elsewhere and is treated as no file at all.
     std::optional<QString> sliceFilePath(const QString& filename) const;
+    // Whether sliceFilePath gives `filename` a path.
+    static bool isPlainFileName(const QString& filename);
 
     // Names of every entry directly in the recordings folder, hidden ones
     // included, in file-system order.

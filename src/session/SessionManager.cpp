@@ -19,6 +19,7 @@
 #include "store/RecordId.h"
 #include "store/RecordingFileManager.h"
 #include "store/Slice.h"
+#include "sync/BackendClient.h"
 #include "sync/SyncManager.h"
 #include "transcription/PostProcessor.h"
 #include "transcription/ProviderFactory.h"
@@ -83,7 +84,8 @@ void SessionManager::buildComponents(SessionPlatform& platform)
     m_fileManager = std::make_unique<RecordingFileManager>();
     m_logger = std::make_unique<Logger>(m_fileManager->logsDirectory());
     m_db = std::make_unique<DatabaseManager>(m_fileManager->baseDirectory());
-    m_syncManager = std::make_unique<SyncManager>(*m_db, *m_logger, m_preferences, SyncManager::ClientProvider{});
+    m_syncManager = std::make_unique<SyncManager>(*m_db, *m_logger, m_preferences,
+                                                  [this]() -> BackendClient& { return backendClient(); });
     m_audioRecorder = std::make_unique<AudioRecorder>(*m_fileManager, *m_db, *m_logger,
                                                       platform.audioCapture,
                                                       platform.audioFileWriter,
@@ -551,6 +553,14 @@ void SessionManager::resetToIdle()
 }
 
 // ---- account sync ----
+
+BackendClient& SessionManager::backendClient()
+{
+    if (!m_backendClient)
+        m_backendClient = std::make_unique<BackendClient>(m_preferences, m_http, BackendConfig::fromEnvironment(),
+                                                          systemWallClock);
+    return *m_backendClient;
+}
 
 void SessionManager::activateSync()
 {

@@ -35,6 +35,7 @@ class PermissionProvider;
 class PostProcessor;
 class Preferences;
 class RecordingFileManager;
+class BackendClient;
 class SyncManager;
 
 enum class SessionState { idle, recording, paused, processing, confirming };
@@ -169,6 +170,8 @@ private:
     void schedulePanelStep(std::chrono::milliseconds delay);
     void schedulePermissionStep(std::chrono::milliseconds delay);
     void enforceLocalMode();
+    // The app's backend client, made on first use: "local" never makes it.
+    BackendClient& backendClient();
 
     void startRecording();
     // Stops the recorder and writes the recording as recorded with its
@@ -222,6 +225,8 @@ private:
     std::unique_ptr<RecordingFileManager> m_fileManager;
     std::unique_ptr<Logger> m_logger;
     std::unique_ptr<DatabaseManager> m_db;
+    // Before the engine, which uses it until it goes.
+    std::unique_ptr<BackendClient> m_backendClient;
     std::unique_ptr<SyncManager> m_syncManager;
     std::unique_ptr<AudioRecorder> m_audioRecorder;
     std::unique_ptr<HotkeyManager> m_hotkeyManager;

@@ -10,9 +10,12 @@
 
 #include "platform/CancelToken.h"
 #include "platform/WallClock.h"
+#include "sync/BackendError.h"
+#include "sync/TaskLock.h"
 
 class BackendClient;
 class DatabaseManager;
+class QJsonArray;
 class Logger;
 class Preferences;
 
@@ -62,12 +65,53 @@ signals:
     void stateChanged();
 
 private:
+    // The three tables, in the order they are pulled and pushed.
+    enum class Table { glossary, recordings, slices };
+    using Failure = std::optional<BackendError>;
+
+    // sync and forceFullSync, run with `cancel` (the periodic loop's or the
+    // engine's lifetime).
+    QCoro::Task<void> runSync(QString userId, bool forced, CancelToken cancel);
+    QCoro::Task<void> debouncedPush(QString userId, CancelToken cancel);
+    QCoro::Task<void> periodicLoop(QString userId, CancelToken cancel);
+
+    // True when every table was pulled.
+    QCoro::Task<bool> pull(QString userId, bool full, CancelToken cancel);
+    QCoro::Task<void> push(QString userId, CancelToken cancel);
+    QCoro::Task<Failure> pullTable(Table table, QString userId, std::optional<QDateTime> since,
+                                   CancelToken cancel);
+    QCoro::Task<Failure> pushTable(Table table, QString userId, CancelToken cancel);
+    // Applies one answer in one transaction, without waiting.
+    void applyGlossaryItems(const QJsonArray& rows, const QString& userId);
+    void applyRecordings(const QJsonArray& rows, const QString& userId);
+    void applySlices(const QJsonArray& rows, const QString& userId);
+    // The table's dirty rows as push objects, with what marks them.
+    struct DirtyRows;
+    DirtyRows dirtyRows(Table table, const QString& userId) const;
+    void markSynced(Table table, const DirtyRows& rows);
+
+    bool isFullSyncNeeded(const QString& userId) const;
+    std::optional<QDateTime> checkpoint(const QString& key) const;
+
+    void setSyncing(bool syncing);
+    void setLastError(std::optional<QString> error);
+    void skipRow(Table table, const QString& id, const QString& reason);
+
+
     DatabaseManager& m_db;
     Logger& m_logger;
     Preferences& m_preferences;
     ClientProvider m_client;
     const SyncTiming m_timing;
     const WallClock m_clock;
+
+    // Pulls and pushes take turns: a push that read a row must not send it
+    // after a pull wrote the row's newer copy.
+    TaskLock m_turns;
+    std::optional<CancelToken> m_pushTask;
+    std::optional<CancelToken> m_periodicTask;
+    // Cancelled when the engine goes: ends its waits and requests.
+    CancelToken m_lifetime;
 
     bool m_isSyncing = false;
     std::optional<QDateTime> m_lastSyncTime;

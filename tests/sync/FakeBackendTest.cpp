@@ -448,3 +448,244 @@ TEST_F(FakeBackendTest, WrongKeyVersionOrAuthorizationIsRefusedOnEveryRequestKin
                   .statusCode,
               401);
 }
+
+TEST_F(FakeBackendTest, SelectShowsOnlyTheTokenUsersRowsUnlessRowRulesAreOff)
+{
+    const QString alices = accessOf(signIn(alice));
+    const QString bobs = accessOf(signIn(bob));
+    const QString aliceId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QString bobId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    ASSERT_EQ(upsert(alices, {{"id", aliceId}, {"content", "a"}}).value().statusCode, 201);
+    ASSERT_EQ(upsert(bobs, {{"id", bobId}, {"content", "b"}}).value().statusCode, 201);
+
+    const QJsonArray rows = array(select(alices));
+    ASSERT_EQ(idsOf(rows), QStringList{aliceId});
+    const QJsonObject row = rows[0].toObject();
+    EXPECT_EQ(row.value("user_id").toString(), alice.id);
+    EXPECT_EQ(row.value("created_at").toString(), "2026-03-04T05:06:07.123+00:00");
+    EXPECT_EQ(idsOf(array(select(bobs))), QStringList{bobId});
+    EXPECT_TRUE(array(select(alices, "recordings")).isEmpty());
+
+    // Nobody signed in: no rows, and no writes.
+    const HttpResult anonymous = select(kKey);
+    EXPECT_EQ(anonymous.value().statusCode, 200);
+    EXPECT_TRUE(array(anonymous).isEmpty());
+    EXPECT_EQ(upsert(kKey, {{"id", QUuid::createUuid().toString(QUuid::WithoutBraces)}}).value().statusCode, 401);
+
+    backend.setRowRulesEnabled(false);
+    EXPECT_EQ(idsOf(array(select(alices))), (QStringList{aliceId, bobId}));
+    const HttpResult foreign = upsert(alices, {{"id", bobId}, {"content", "changed by alice"}});
+    EXPECT_EQ(foreign.value().statusCode, 201);
+    EXPECT_EQ(backend.rows("glossary")[1].value("content").toString(), "changed by alice");
+    EXPECT_EQ(backend.rows("glossary")[1].value("user_id").toString(), bob.id);
+}
+
+TEST_F(FakeBackendTest, UpsertRefusesDuplicatesOtherUsersRowsAndWhatTheTableCannotHold)
+{
+    const QString alices = accessOf(signIn(alice));
+    const QString bobs = accessOf(signIn(bob));
+    const QString mine = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QString bobsRow = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    ASSERT_EQ(upsert(alices, {{"id", mine}, {"content", "kept"}}).value().statusCode, 201);
+    ASSERT_EQ(upsert(bobs, {{"id", bobsRow}, {"content", "bob's"}}).value().statusCode, 201);
+    const QList<QJsonObject> before = backend.rows("glossary");
+
+    const struct
+    {
+        const char* name;
+        QJsonObject row;
+        QByteArray prefer;
+        QByteArray table;
+        int status;
+        const char* code;
+    } cases[] = {
+        {"existing id without merge", {{"id", mine}, {"content", "x"}}, "return=representation", "glossary", 409,
+         "23505"},
+        {"existing id in capitals without merge", {{"id", mine.toUpper()}, {"content", "x"}}, "return=representation",
+         "glossary", 409, "23505"},
+        {"another user's row", {{"id", bobsRow.toUpper()}, {"content", "x"}}, kMergePrefer, "glossary", 403, "42501"},
+        {"another user as owner", {{"id", QUuid::createUuid().toString(QUuid::WithoutBraces)}, {"user_id", bob.id}},
+         kMergePrefer, "glossary", 403, "42501"},
+        {"unknown column", {{"id", mine}, {"text", "x"}}, kMergePrefer, "glossary", 400, "PGRST204"},
+        {"recording column on glossary", {{"id", mine}, {"status", "completed"}}, kMergePrefer, "glossary", 400,
+         "PGRST204"},
+        {"id that is no UUID", {{"id", "glossary-1"}, {"content", "x"}}, kMergePrefer, "glossary", 400, "22P02"},
+        {"no id", {{"content", "x"}}, kMergePrefer, "glossary", 400, "23502"},
+        {"unreadable time", {{"id", mine}, {"updated_at", "yesterday"}}, kMergePrefer, "glossary", 400, "22007"},
+        {"fractional slice count",
+         {{"id", QUuid::createUuid().toString(QUuid::WithoutBraces)}, {"status", "completed"}, {"slice_count", 2.5}},
+         kMergePrefer, "recordings", 400, "22P02"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const HttpResult answer = upsert(alices, c.row, c.table, c.prefer);
+        ASSERT_TRUE(answer.ok());
+        EXPECT_EQ(answer.value().statusCode, c.status);
+        EXPECT_EQ(object(answer).value("code").toString(), c.code);
+    }
+    EXPECT_EQ(backend.rows("glossary"), before);
+    EXPECT_TRUE(backend.rows("recordings").isEmpty());
+}
+
+TEST_F(FakeBackendTest, UpsertMergesByIdAsUuidAndAnswersTheStoredRow)
+{
+    const QString token = accessOf(signIn(alice));
+    const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QString recordingId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QJsonObject first{{"id", id.toUpper()},
+                            {"recording_id", recordingId.toUpper()},
+                            {"slice_index", 1},
+                            {"filename", "20260304_050607_x_001.m4a"},
+                            {"status", "pending"},
+                            {"duration", 30},
+                            {"updated_at", "2026-03-04T05:06:07.100Z"}};
+    const HttpResult created = upsert(token, first, "slices");
+    ASSERT_EQ(created.value().statusCode, 201);
+
+    clock.advance(30min);
+    const HttpResult merged = upsert(token, {{"id", id}, {"status", "completed"}, {"raw_text", "hello"},
+                                             {"updated_at", "2026-03-04T06:06:07.200Z"}},
+                                     "slices");
+    ASSERT_EQ(merged.value().statusCode, 201);
+    const QJsonArray answered = array(merged);
+    ASSERT_EQ(answered.size(), 1);
+    ASSERT_EQ(backend.rows("slices").size(), 1);
+    const QJsonObject stored = backend.rows("slices").first();
+    EXPECT_EQ(answered[0].toObject(), stored);
+    const QJsonObject expected{{"id", id},
+                               {"user_id", alice.id},
+                               {"recording_id", recordingId},
+                               {"slice_index", 1},
+                               {"filename", "20260304_050607_x_001.m4a"},
+                               {"status", "completed"},
+                               {"raw_text", "hello"},
+                               {"duration", 30},
+                               {"provider", QJsonValue::Null},
+                               {"error", QJsonValue::Null},
+                               {"created_at", "2026-03-04T05:06:07.123+00:00"},
+                               {"updated_at", "2026-03-04T06:06:07.2+00:00"},
+                               {"deleted_at", QJsonValue::Null}};
+    EXPECT_EQ(stored, expected);
+
+    // A creation time sent along is kept; without return=representation the answer is empty.
+    const QString dated = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const HttpResult minimal = upsert(token, {{"id", dated}, {"created_at", "2026-01-01T00:00:00Z"}}, "glossary",
+                                      "resolution=merge-duplicates");
+    EXPECT_EQ(minimal.value().statusCode, 201);
+    EXPECT_TRUE(minimal.value().body.isEmpty());
+    EXPECT_EQ(backend.rows("glossary").first().value("created_at").toString(), "2026-01-01T00:00:00+00:00");
+}
+
+// Times are stored and written back as the service writes them.
+TEST_F(FakeBackendTest, TimesAreWrittenInTheServicesForm)
+{
+    const QString token = accessOf(signIn(alice));
+    const std::pair<QString, QString> cases[] = {
+        {"2026-03-04T05:06:07.123Z", "2026-03-04T05:06:07.123+00:00"},
+        {"2026-03-04T05:06:07.120Z", "2026-03-04T05:06:07.12+00:00"},
+        {"2026-03-04T05:06:07.000Z", "2026-03-04T05:06:07+00:00"},
+        {"2026-03-04T05:06:07Z", "2026-03-04T05:06:07+00:00"},
+        {"2026-03-04T05:06:07.000001Z", "2026-03-04T05:06:07.000001+00:00"},
+        {"2026-03-04T05:06:07.1234567Z", "2026-03-04T05:06:07.123457+00:00"},
+        {"2026-03-04T07:06:07.5+02:00", "2026-03-04T05:06:07.5+00:00"},
+        {"2026-03-04T00:06:07-0500", "2026-03-04T05:06:07+00:00"},
+        {"2026-03-04T05:06:07.123", "2026-03-04T05:06:07.123+00:00"},
+        {"2026-03-04t05:06:07.123z", "2026-03-04T05:06:07.123+00:00"},
+    };
+    for (const auto& [sent, stored] : cases) {
+        SCOPED_TRACE(sent.toStdString());
+        const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        const HttpResult answer = upsert(token, {{"id", id}, {"deleted_at", sent}});
+        ASSERT_EQ(answer.value().statusCode, 201);
+        EXPECT_EQ(array(answer)[0].toObject().value("deleted_at").toString(), stored);
+    }
+
+    // The fake's own stamps: now, to the millisecond, in the same form.
+    clock.set(QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7, 0), Qt::UTC));
+    const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    backend.writeRow("glossary", alice.id, {{"id", id}, {"content", "from another device"}});
+    EXPECT_EQ(backend.rows("glossary").last().value("updated_at").toString(), "2026-03-04T05:06:07+00:00");
+    EXPECT_EQ(backend.rows("glossary").last().value("created_at").toString(), "2026-03-04T05:06:07+00:00");
+}
+
+TEST_F(FakeBackendTest, UpdatedAtFilterComparesTimesNotTexts)
+{
+    const QString token = accessOf(signIn(alice));
+    // Stored in the service's form, so text order and time order differ:
+    // "07+00:00" sorts after "07.5+00:00" as text but is earlier.
+    const std::pair<QString, QString> rows[] = {
+        {"a", "2026-03-04T05:06:07Z"},
+        {"b", "2026-03-04T05:06:07.5Z"},
+        {"c", "2026-03-04T05:06:08Z"},
+    };
+    QHash<QString, QString> names;
+    for (const auto& [name, time] : rows) {
+        const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        names.insert(id, name);
+        ASSERT_EQ(upsert(token, {{"id", id}, {"updated_at", time}}).value().statusCode, 201);
+    }
+    const QString nullId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    backend.writeRow("glossary", alice.id, {{"id", nullId}, {"updated_at", QJsonValue::Null}});
+    names.insert(nullId, "null");
+
+    const struct
+    {
+        QByteArray since;
+        QStringList expected;   // none: refused
+        int status;
+    } cases[] = {
+        {"2026-03-04T05:06:06.999Z", {"a", "b", "c"}, 200},
+        {"2026-03-04T05:06:07Z", {"b", "c"}, 200},
+        {"2026-03-04T05:06:07.000Z", {"b", "c"}, 200},
+        {"2026-03-04T05:06:07.4999Z", {"b", "c"}, 200},
+        {"2026-03-04T05:06:07.500Z", {"c"}, 200},
+        {"2026-03-04T05%3A06%3A07.500Z", {"c"}, 200},
+        {"2026-03-04T07:06:07.5%2B02:00", {"c"}, 200},
+        {"2026-03-04T07%3A06%3A07.5%2B02%3A00", {"c"}, 200},
+        {"2026-03-04T00:06:07.5-05:00", {"c"}, 200},
+        {"2026-03-04T05:06:08Z", {}, 200},
+        // A raw "+" is read as a space, as the service's query reader does.
+        {"2026-03-04T07:06:07.5+02:00", {}, 400},
+        {"last-week", {}, 400},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.since.toStdString());
+        const HttpResult answer = select(token, "glossary", "&updated_at=gt." + c.since);
+        ASSERT_TRUE(answer.ok());
+        ASSERT_EQ(answer.value().statusCode, c.status);
+        if (c.status != 200)
+            continue;
+        QStringList got;
+        for (const QString& id : idsOf(array(answer)))
+            got << names.value(id);
+        EXPECT_EQ(got, c.expected);
+    }
+    // Without a filter every row comes, the one with no update time too.
+    EXPECT_EQ(array(select(token)).size(), 4);
+}
+
+TEST_F(FakeBackendTest, WriteRowMergesAsAnotherDeviceAndKeepsPlantedValues)
+{
+    const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    backend.writeRow("recordings", alice.id.toUpper(),
+                     {{"id", id.toUpper()}, {"status", "completed"}, {"cleaned_text", "first"},
+                      {"updated_at", "2026-03-04T05:06:07.123Z"}});
+    clock.advance(2s);
+    backend.writeRow("recordings", alice.id, {{"id", id}, {"cleaned_text", "second"}});
+    backend.writeRow("recordings", alice.id, {{"id", "not-a-uuid"}, {"status", "Completed"},
+                                              {"updated_at", "2026-03-04 05:06"}});
+
+    const QList<QJsonObject> rows = backend.rows("recordings");
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(rows[0].value("id").toString(), id);
+    EXPECT_EQ(rows[0].value("user_id").toString(), alice.id);
+    EXPECT_EQ(rows[0].value("status").toString(), "completed");
+    EXPECT_EQ(rows[0].value("cleaned_text").toString(), "second");
+    EXPECT_EQ(rows[0].value("created_at").toString(), "2026-03-04T05:06:07.123+00:00");
+    EXPECT_EQ(rows[0].value("updated_at").toString(), "2026-03-04T05:06:09.123+00:00");
+    EXPECT_EQ(rows[1].value("id").toString(), "not-a-uuid");
+    EXPECT_EQ(rows[1].value("updated_at").toString(), "2026-03-04 05:06");
+
+    // What the client pulls is what was written.
+    EXPECT_EQ(array(select(accessOf(signIn(alice)), "recordings")).size(), 2);
+}

@@ -4,12 +4,16 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
+#include <QPointer>
 #include <QString>
+#include <QStringList>
+#include <QUrlQuery>
 #include <chrono>
 #include <memory>
 #include <optional>
 
 #include "platform/CancelToken.h"
+#include "platform/HttpClient.h"
 #include "platform/Result.h"
 #include "platform/WallClock.h"
 #include "sync/AuthStateChange.h"
@@ -19,9 +23,9 @@
 #include "sync/UserDefaultsLocalStorage.h"
 
 class AuthStateStream;
-class HttpClient;
 class Preferences;
 class QTimer;
+class SessionRefresh;
 class WebAuthSession;
 
 // The session's refresh rules and the account requests' time-out.
@@ -88,10 +92,51 @@ signals:
     void authStateChanged(const AuthStateChange& change);
 
 private:
+    using SessionResult = Result<BackendSession, BackendError>;
+    using AnswerResult = Result<HttpAnswer, BackendError>;
+    struct Subscriber
+    {
+        QPointer<AuthStateStream> stream;
+        bool started = false;   // its first element has gone out
+    };
+
+    // First use: from here on the ticker runs while a session is stored.
+    void start();
+    void storeSession(const BackendSession& session);
+    void removeSession();
+    void announce(AuthStateChange::Event event, const std::optional<BackendSession>& session);
+    void onTick();
+    QCoro::Task<void> deliverInitialSession(QPointer<AuthStateStream> stream);
+
+    // The stored session, refreshed first when less than the margin is left.
+    QCoro::Task<SessionResult> usableSession(BackendSession stored, CancelToken cancel);
+    // Joins the refresh under way or starts one from `from`.
+    QCoro::Task<SessionResult> refreshSession(BackendSession from, CancelToken cancel);
+    QCoro::Task<void> runRefresh(std::shared_ptr<SessionRefresh> refresh, BackendSession from);
+    SessionResult settleRefresh(const BackendSession& from, SessionResult outcome);
+    // One refresh request: nothing stored or announced.
+    QCoro::Task<SessionResult> requestRefresh(QString refreshToken);
+
+    // A table request with the session's token, sent again once after a
+    // forced refresh when the token was refused.
+    QCoro::Task<AnswerResult> sendTableRequest(HttpRequest request, QString userId, CancelToken cancel);
+    QCoro::Task<AnswerResult> sendAccountRequest(QString path, QUrlQuery query, QJsonObject body,
+                                                 QString bearer, QStringList secrets);
+    HttpRequest request(const QByteArray& method, QUrl url, const QString& bearer,
+                        std::chrono::milliseconds timeout) const;
+    AnswerResult classify(const HttpResult& result, const QStringList& secrets) const;
+    QString withoutSecrets(QString text, const QStringList& secrets) const;
+    QString verifierKey() const { return m_config.storageKey() + QStringLiteral("-code-verifier"); }
+
     Preferences& m_preferences;
     HttpClient& m_http;
     const BackendConfig m_config;
     const WallClock m_clock;
     const AuthTiming m_timing;
     UserDefaultsLocalStorage m_storage;
+
+    bool m_started = false;
+    QTimer* m_ticker = nullptr;
+    std::shared_ptr<SessionRefresh> m_refresh;   // the refresh under way
+    QList<Subscriber> m_subscribers;
 };

@@ -40,9 +40,11 @@ public:
         QString email;
     };
     User addUser(const QString& email);
-    // The user the next authorize signs in; without one it answers with an error.
+    // The user every authorize signs in from now on; without one it answers
+    // with an error.
     void setSignInUser(const QString& userId);
-    // The next authorize comes back with this error in place of a code.
+    // The next authorize (only that one) comes back with this error in place
+    // of a code.
     void setSignInError(const QString& error, const QString& description);
     // Access tokens issued from now on live this long (3600 s unless set).
     void setTokenLifetime(std::chrono::seconds lifetime);
@@ -54,18 +56,24 @@ public:
     // that none reaches a log.
     QStringList secretsIssued() const;
 
-    // Tables. Rows as stored: with "user_id" and "created_at", times as the
-    // real service writes them.
+    // Tables. Rows as stored: every column (null when unset), with "user_id"
+    // and "created_at", ids in lower case, times as the real service writes
+    // them.
     QList<QJsonObject> rows(const QString& table) const;
     // Writes a row as another device of `userId` would push it (merged into
-    // an existing id), stamped by the fake.
+    // an existing id), owned by `userId` and stamped updated_at = now unless
+    // the row carries either key. Ids and times that read as such take the
+    // stored form; other values are kept as given, so that a test can plant
+    // rows the service would refuse (an id that is no UUID, a null or
+    // unreadable updated_at).
     void writeRow(const QString& table, const QString& userId, const QJsonObject& row);
     // Row rules off: every select sees every user's rows and a write may
     // change another user's row.
     void setRowRulesEnabled(bool enabled);
 
     // Faults, matched by method and path (the path without the query, e.g.
-    // "/rest/v1/recordings"; an empty method matches any).
+    // "/rest/v1/recordings"; an empty method or path matches any), the
+    // first added first.
     struct Fault
     {
         enum class Kind {
@@ -85,7 +93,8 @@ public:
     };
     void addFault(const Fault& fault);
     void clearFaults();
-    // Every connection is closed unanswered while offline.
+    // Every connection is closed unanswered while offline; such requests
+    // never reach the backend, so they are not in requests().
     void setOffline(bool offline);
 
     // Every request as it arrived, in order.

@@ -1,0 +1,207 @@
+#pragma once
+
+// Devices that sync through the real backend client against the loopback
+// fake backend: each with its own settings file, SQLite store, log and
+// engine, on one test clock.
+#include <QCoroNetworkReply>
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <memory>
+
+#include "platform/HttpClient.h"
+#include "platform/Preferences.h"
+#include "platform/WebAuthSession.h"
+#include "store/DatabaseManager.h"
+#include "store/RecordId.h"
+#include "store/TimeText.h"
+#include "support/FakeBackend.h"
+#include "support/LogCapture.h"
+#include "support/QStringPrinter.h"
+#include "support/RecordPrinter.h"
+#include "support/RunTask.h"
+#include "support/TestClock.h"
+#include "sync/BackendClient.h"
+#include "sync/SyncManager.h"
+
+using namespace std::chrono_literals;
+
+namespace synctest {
+
+// The engine's waits, shrunk.
+inline SyncTiming shortTiming()
+{
+    SyncTiming timing;
+    timing.pushDebounce = 40ms;
+    timing.periodicInterval = 60ms;
+    timing.retryUnit = 5ms;
+    timing.requestTimeout = 3s;
+    return timing;
+}
+
+// A browser that opens the authorize address and comes back with the
+// address the backend sends it on to.
+class RedirectBrowser : public WebAuthSession
+{
+public:
+    QCoro::Task<Result<QUrl, QString>> authenticate(QUrl url, QString) override
+    {
+        QNetworkRequest request(url);
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+        std::unique_ptr<QNetworkReply> reply(m_network.get(request));
+        co_await reply.get();
+        const QUrl location = QUrl::fromEncoded(reply->rawHeader("Location"));
+        if (!location.isValid() || location.isEmpty())
+            co_return QStringLiteral("no redirect");
+        co_return location;
+    }
+
+private:
+    QNetworkAccessManager m_network;
+};
+
+// Runs the event loop until `task` has ended; false when it did not within
+// 20 s.
+inline bool finish(QCoro::Task<void> task)
+{
+    const auto ended = [](QCoro::Task<void> t) -> QCoro::Task<bool> {
+        co_await std::move(t);
+        co_return true;
+    };
+    return runTask(ended(std::move(task)), 20'000).has_value();
+}
+
+// One installation of the app.
+class Device
+{
+    QTemporaryDir m_dir;
+
+public:
+    Device(FakeBackend& backend, TestClock& clock, SyncTiming timing = shortTiming())
+        : m_backend(backend), m_clock(clock)
+        , engine(db, log.logger, prefs, [this]() -> BackendClient& { return client(); }, timing,
+                 clock.wallClock())
+    {
+    }
+
+    Preferences prefs{m_dir.path() + "/Talvex.conf"};
+    DatabaseManager db{m_dir.path()};
+    LogCapture log;
+    HttpClient http;
+
+private:
+    FakeBackend& m_backend;
+    TestClock& m_clock;
+    std::unique_ptr<BackendClient> m_client;
+
+public:
+    SyncManager engine;
+
+    // The backend client, made on first use like the app's.
+    BackendClient& client()
+    {
+        if (!m_client)
+            m_client = std::make_unique<BackendClient>(
+                prefs, http, BackendConfig(m_backend.url(), FakeBackend::kPublishableKey), m_clock.wallClock());
+        return *m_client;
+    }
+    bool hasClient() const { return m_client != nullptr; }
+
+    // Signs in as `user`; the engine's user id for them.
+    QString signIn(const FakeBackend::User& user)
+    {
+        m_backend.setSignInUser(user.id);
+        RedirectBrowser browser;
+        const auto session = runTask(client().signInWithOAuth(browser), 10'000);
+        EXPECT_TRUE(session && session->ok()) << "sign-in failed";
+        return user.id.toUpper();
+    }
+
+    bool sync(const QString& userId) { return finish(engine.sync(userId)); }
+    bool forceFullSync(const QString& userId) { return finish(engine.forceFullSync(userId)); }
+
+    // The engine's own lines ("LEVEL message"), logged since the last call.
+    QStringList freshLines() { return log.fresh().filter(QRegularExpression("^\\w+ SyncManager: ")); }
+};
+
+inline QDateTime at(const QString& text) { return *TimeText::parse(text); }
+
+inline GlossaryItem glossaryItem(const QString& userId, const QString& content, const QDateTime& time)
+{
+    GlossaryItem item;
+    item.id = newRecordId();
+    item.userId = userId;
+    item.content = content;
+    item.createdAt = time;
+    item.updatedAt = time;
+    return item;
+}
+
+inline Recording recording(const QString& userId, const QDateTime& time)
+{
+    Recording r;
+    r.id = newRecordId();
+    r.userId = userId;
+    r.createdAt = time;
+    r.updatedAt = time;
+    r.status = RecordingStatus::completed;
+    r.sliceCount = 1;
+    return r;
+}
+
+inline Slice slice(const Recording& recording, const QDateTime& time)
+{
+    Slice s;
+    s.id = newRecordId();
+    s.userId = recording.userId;
+    s.recordingId = recording.id;
+    s.sliceIndex = 1;
+    s.filename = recording.id + "_001.m4a";
+    s.status = SliceStatus::completed;
+    s.updatedAt = time;
+    return s;
+}
+
+inline QJsonObject bodyOf(const HttpFake::Request& request)
+{
+    return QJsonDocument::fromJson(request.body).object();
+}
+
+// "GET glossary", "POST slices": the table requests so far, from `from` on.
+inline QStringList tableRequests(const FakeBackend& backend, qsizetype from = 0)
+{
+    QStringList result;
+    const QList<HttpFake::Request>& requests = backend.requests();
+    for (qsizetype i = from; i < requests.size(); ++i) {
+        const QByteArray path = requests[i].path;
+        if (!path.startsWith("/rest/v1/"))
+            continue;
+        const QByteArray table = path.mid(9).split('?').first();
+        result << QString::fromLatin1(requests[i].method + ' ' + table);
+    }
+    return result;
+}
+
+// The backend's row of that id, or an empty object.
+inline QJsonObject backendRow(const FakeBackend& backend, const QString& table, const QString& id)
+{
+    for (const QJsonObject& row : backend.rows(table)) {
+        if (row.value("id").toString() == id)
+            return row;
+    }
+    return {};
+}
+
+class SyncTest : public testing::Test
+{
+public:
+    TestClock clock;
+    FakeBackend backend{clock};
+    FakeBackend::User alice = backend.addUser("alice@example.com");
+    FakeBackend::User bob = backend.addUser("bob@example.com");
+};
+
+}  // namespace synctest

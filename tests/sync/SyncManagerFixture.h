@@ -199,6 +199,20 @@ class SyncTest : public testing::Test
 {
 public:
     TestClock clock;
+
+    // Real time, one millisecond after whatever the store marked so far, set
+    // as the test clock's time: the store marks rows synced at the real
+    // time, so a local edit after a sync must be stamped later than that,
+    // and a backend stamp no later than the mark that follows its pull.
+    QDateTime tick()
+    {
+        const QString start = TimeText::now();
+        while (TimeText::now() == start) {
+        }
+        clock.set(QDateTime::currentDateTimeUtc());
+        return clock.now();
+    }
+
     FakeBackend backend{clock};
     FakeBackend::User alice = backend.addUser("alice@example.com");
     FakeBackend::User bob = backend.addUser("bob@example.com");

@@ -3,10 +3,7 @@
 // Devices that sync through the real backend client against the loopback
 // fake backend: each with its own settings file, SQLite store, log and
 // engine, on one test clock.
-#include <QCoroNetworkReply>
 #include <QJsonDocument>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -14,7 +11,6 @@
 
 #include "platform/HttpClient.h"
 #include "platform/Preferences.h"
-#include "platform/WebAuthSession.h"
 #include "store/DatabaseManager.h"
 #include "store/RecordId.h"
 #include "store/TimeText.h"
@@ -23,6 +19,7 @@
 #include "support/QStringPrinter.h"
 #include "support/RecordPrinter.h"
 #include "support/RunTask.h"
+#include "support/ScriptedWebAuthSession.h"
 #include "support/TestClock.h"
 #include "sync/BackendClient.h"
 #include "sync/SyncManager.h"
@@ -41,27 +38,6 @@ inline SyncTiming shortTiming()
     timing.requestTimeout = 3s;
     return timing;
 }
-
-// A browser that opens the authorize address and comes back with the
-// address the backend sends it on to.
-class RedirectBrowser : public WebAuthSession
-{
-public:
-    QCoro::Task<Result<QUrl, QString>> authenticate(QUrl url, QString) override
-    {
-        QNetworkRequest request(url);
-        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-        std::unique_ptr<QNetworkReply> reply(m_network.get(request));
-        co_await reply.get();
-        const QUrl location = QUrl::fromEncoded(reply->rawHeader("Location"));
-        if (!location.isValid() || location.isEmpty())
-            co_return QStringLiteral("no redirect");
-        co_return location;
-    }
-
-private:
-    QNetworkAccessManager m_network;
-};
 
 // Runs the event loop until `task` has ended; false when it did not within
 // 20 s.
@@ -114,7 +90,7 @@ public:
     QString signIn(const FakeBackend::User& user)
     {
         m_backend.setSignInUser(user.id);
-        RedirectBrowser browser;
+        ScriptedWebAuthSession browser;
         const auto session = runTask(client().signInWithOAuth(browser), 10'000);
         EXPECT_TRUE(session && session->ok()) << "sign-in failed";
         return user.id.toUpper();

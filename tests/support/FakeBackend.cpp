@@ -170,6 +170,21 @@ Answer invalidApiKey()
                                        {"hint", "Double check the provided API key."}});
 }
 
+// A connection closed before the whole answer arrived: the headers of a 502
+// and the first byte of its body. Closing any earlier would not reach the
+// client: Qt sends a request again on its own when the connection closes
+// before the headers are complete (up to twice, depending on the
+// connection's history), and takes a close right after them as the end of
+// an empty answer. A close in the body is a network failure to the client,
+// or, when Qt reads the close together with the bytes before it, an answer
+// with a truncated body; the 502 makes that one a failure too.
+Answer droppedConnection()
+{
+    Answer answer = jsonAnswer(502, QJsonObject{{"message", "connection dropped"}});
+    answer.dropAfter = HttpFake::encode(answer).size() - answer.body.size() + 1;
+    return answer;
+}
+
 Answer jwtExpired() { return tableError(401, "PGRST301", "JWT expired"); }
 
 // The bearer token of an Authorization header; none for any other form.
@@ -289,11 +304,8 @@ Answer FakeBackend::State::handle(const Request& request)
             silent.silent = true;
             return silent;
         }
-        case Fault::Kind::dropBeforeAnswer: {
-            Answer closed;
-            closed.dropAfter = 0;
-            return closed;
-        }
+        case Fault::Kind::dropBeforeAnswer:
+            return droppedConnection();
         default:
             break;
         }
@@ -302,14 +314,16 @@ Answer FakeBackend::State::handle(const Request& request)
     if (fault) {
         switch (fault->kind) {
         case Fault::Kind::dropAfterApply:
-            answer.dropAfter = 0;
+            answer = droppedConnection();
             break;
-        case Fault::Kind::halfAnswer: {
-            // The status line and headers arrive, the body is cut in half.
-            const qsizetype whole = HttpFake::encode(answer).size();
-            answer.dropAfter = std::min(whole - 1, whole - answer.body.size() + answer.body.size() / 2);
+        case Fault::Kind::halfAnswer:
+            if (answer.body.size() < 2) {
+                answer = droppedConnection();
+            } else {
+                // The status line and headers arrive, the body is cut in half.
+                answer.dropAfter = HttpFake::encode(answer).size() - answer.body.size() / 2;
+            }
             break;
-        }
         case Fault::Kind::delay:
             answer.delay = fault->delay;
             break;

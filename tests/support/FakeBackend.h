@@ -79,9 +79,16 @@ public:
         enum class Kind {
             serverError,        // answers `status` (5xx) without doing anything
             noAnswer,           // never answers; the connection stays open
+            // The two drops close the connection within a 502's body (see
+            // droppedConnection() for why there): the client sees a network
+            // failure, or at times a 502 with a truncated body.
             dropBeforeAnswer,   // closes the connection without doing anything
             dropAfterApply,     // does the work, then closes without answering
-            halfAnswer,         // does the work, sends part of the answer, closes
+            // Does the work, sends the answer's headers and half its body,
+            // closes: a network failure to the client, or at times the
+            // answer's status with the truncated body (so meant for answers
+            // the client reads: pulls, sessions).
+            halfAnswer,
             delay,              // answers after `delay`
         };
         QByteArray method;

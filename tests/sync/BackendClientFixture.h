@@ -28,17 +28,20 @@ class ChangeLog
 public:
     void follow(AuthStateStream& stream)
     {
-        QObject::connect(&stream, &AuthStateStream::changed, [this](const AuthStateChange& c) { add(c); });
+        QObject::connect(&stream, &AuthStateStream::changed, &m_context, [this](const AuthStateChange& c) { add(c); });
     }
     void follow(BackendClient& client)
     {
-        QObject::connect(&client, &BackendClient::authStateChanged, [this](const AuthStateChange& c) { add(c); });
+        QObject::connect(&client, &BackendClient::authStateChanged, &m_context,
+                         [this](const AuthStateChange& c) { add(c); });
     }
 
     QStringList texts;
     QList<AuthStateChange> changes;
 
 private:
+    QObject m_context;   // ends the connections with the log
+
     void add(const AuthStateChange& change)
     {
         static const char* const names[] = {"initialSession", "signedIn", "signedOut", "tokenRefreshed"};
@@ -47,6 +50,21 @@ private:
         changes << change;
     }
 };
+
+// "ok", or the failure's description; "(no result in time)".
+template <typename T>
+QString outcomeOf(const std::optional<Result<T, BackendError>>& result)
+{
+    if (!result)
+        return QStringLiteral("(no result in time)");
+    return result->ok() ? QStringLiteral("ok") : result->error().description();
+}
+inline QString outcomeOf(const std::optional<std::optional<BackendError>>& result)
+{
+    if (!result)
+        return QStringLiteral("(no result in time)");
+    return result->has_value() ? (*result)->description() : QStringLiteral("ok");
+}
 
 // The fake backend with two users, one device's settings and client (more
 // can be made), the scripted browser, and time that moves when told.

@@ -59,13 +59,6 @@ std::optional<QString> uuidText(const QJsonValue& value)
     return value.toString().toLower();
 }
 
-// The key a row is found by: ids are UUIDs, so letter case does not count.
-// A planted id that is no UUID is matched as it is.
-QString idKey(const QJsonValue& id)
-{
-    return uuidText(id).value_or(id.toString());
-}
-
 // Microseconds since the epoch of an RFC 3339 time as the database reads
 // it: "T", "t" or a space between date and time, any number of fractional
 // digits (rounded to microseconds), "Z", "z", ±HH, ±HHMM or ±HH:MM, or no
@@ -684,11 +677,13 @@ QJsonObject FakeBackend::State::newRow(const QString& table, const QString& id, 
     return row;
 }
 
+// Stored ids are in lower case (UUIDs read as the database reads them), so
+// a lower-cased id finds its row whatever case it was sent in.
 qsizetype FakeBackend::State::rowIndex(const QString& table, const QString& key) const
 {
     const QList<QJsonObject> rows = m_tables.value(table);
     for (qsizetype i = 0; i < rows.size(); ++i) {
-        if (idKey(rows[i].value("id")) == key)
+        if (rows[i].value("id").toString() == key)
             return i;
     }
     return -1;
@@ -745,7 +740,8 @@ void FakeBackend::writeRow(const QString& table, const QString& userId, const QJ
 {
     if (!tableColumns().contains(table))
         qFatal("FakeBackend::writeRow: no table %s", qPrintable(table));
-    const QString key = idKey(row.value("id"));
+    // A planted id that is no UUID is stored and matched as it is.
+    const QString key = uuidText(row.value("id")).value_or(row.value("id").toString());
     QList<QJsonObject>& rows = m_state->m_tables[table];
     const qsizetype index = m_state->rowIndex(table, key);
     QJsonObject stored = index >= 0 ? rows[index] : m_state->newRow(table, key, userId.toLower());

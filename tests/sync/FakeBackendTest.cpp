@@ -619,8 +619,8 @@ TEST_F(FakeBackendTest, TimesAreWrittenInTheServicesForm)
 TEST_F(FakeBackendTest, UpdatedAtFilterComparesTimesNotTexts)
 {
     const QString token = accessOf(signIn(alice));
-    // Stored in the service's form, so text order and time order differ:
-    // "07+00:00" sorts after "07.5+00:00" as text but is earlier.
+    // Stored in the service's form; the filter comes in other forms, whose
+    // text order differs from their time order ("07Z" sorts after "07.5+00:00").
     const std::pair<QString, QString> rows[] = {
         {"a", "2026-03-04T05:06:07Z"},
         {"b", "2026-03-04T05:06:07.5Z"},

@@ -59,13 +59,6 @@ std::optional<QString> uuidText(const QJsonValue& value)
     return value.toString().toLower();
 }
 
-// The key a row is found by: ids are UUIDs, so letter case does not count.
-// A planted id that is no UUID is matched as it is.
-QString idKey(const QJsonValue& id)
-{
-    return uuidText(id).value_or(id.toString());
-}
-
 // Microseconds since the epoch of an RFC 3339 time as the database reads
 // it: "T", "t" or a space between date and time, any number of fractional
 // digits (rounded to microseconds), "Z", "z", ±HH, ±HHMM or ±HH:MM, or no
@@ -657,6 +650,14 @@ Answer FakeBackend::State::upsert(const QString& table, const Request& request,
             return tableError(403, "42501", "new row violates row-level security policy (USING expression) for table \""
                                                 + table + "\"");
         row = rows[index];
+        // The tables' update rule: a copy older than the stored row (a
+        // device pushing an edit that another device's later edit has
+        // already replaced) leaves the row as it is, as an update that
+        // nothing matched. Its device then pulls the newer row.
+        const std::optional<qint64> stored = readTime(row.value("updated_at").toString());
+        const std::optional<qint64> sent = readTime(values.value("updated_at").toString());
+        if (stored && sent && *sent < *stored)
+            return representation ? jsonAnswer(201, QJsonArray{}) : Answer::text(201, "");
     } else {
         row = newRow(table, values.value("id").toString(), *user);
     }
@@ -684,11 +685,13 @@ QJsonObject FakeBackend::State::newRow(const QString& table, const QString& id, 
     return row;
 }
 
+// Stored ids are in lower case (UUIDs read as the database reads them), so
+// a lower-cased id finds its row whatever case it was sent in.
 qsizetype FakeBackend::State::rowIndex(const QString& table, const QString& key) const
 {
     const QList<QJsonObject> rows = m_tables.value(table);
     for (qsizetype i = 0; i < rows.size(); ++i) {
-        if (idKey(rows[i].value("id")) == key)
+        if (rows[i].value("id").toString() == key)
             return i;
     }
     return -1;
@@ -745,7 +748,8 @@ void FakeBackend::writeRow(const QString& table, const QString& userId, const QJ
 {
     if (!tableColumns().contains(table))
         qFatal("FakeBackend::writeRow: no table %s", qPrintable(table));
-    const QString key = idKey(row.value("id"));
+    // A planted id that is no UUID is stored and matched as it is.
+    const QString key = uuidText(row.value("id")).value_or(row.value("id").toString());
     QList<QJsonObject>& rows = m_state->m_tables[table];
     const qsizetype index = m_state->rowIndex(table, key);
     QJsonObject stored = index >= 0 ? rows[index] : m_state->newRow(table, key, userId.toLower());

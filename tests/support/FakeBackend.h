@@ -58,7 +58,8 @@ public:
 
     // Tables. Rows as stored: every column (null when unset), with "user_id"
     // and "created_at", ids in lower case, times as the real service writes
-    // them.
+    // them. An upsert whose updated_at is older than the stored row's
+    // changes nothing (201 with no row), as the deployed tables' update rule.
     QList<QJsonObject> rows(const QString& table) const;
     // Writes a row as another device of `userId` would push it (merged into
     // an existing id), owned by `userId` and stamped updated_at = now unless

@@ -575,6 +575,18 @@ TEST_F(FakeBackendTest, UpsertMergesByIdAsUuidAndAnswersTheStoredRow)
                                {"deleted_at", QJsonValue::Null}};
     EXPECT_EQ(stored, expected);
 
+    // A copy older than the stored one (a device that had not pulled the
+    // later edit) changes nothing and comes back without a row; an equal
+    // time merges.
+    const QJsonObject late{{"id", id}, {"status", "failed"}, {"updated_at", "2026-03-04T06:06:07.199Z"}};
+    const HttpResult refused = upsert(token, late, "slices");
+    EXPECT_EQ(refused.value().statusCode, 201);
+    EXPECT_TRUE(array(refused).isEmpty());
+    EXPECT_EQ(backend.rows("slices").first(), expected);
+    const QJsonObject same{{"id", id}, {"status", "failed"}, {"updated_at", "2026-03-04T07:06:07.2+01:00"}};
+    EXPECT_EQ(array(upsert(token, same, "slices")).size(), 1);
+    EXPECT_EQ(backend.rows("slices").first().value("status").toString(), "failed");
+
     // A creation time sent along is kept; without return=representation the answer is empty.
     const QString dated = QUuid::createUuid().toString(QUuid::WithoutBraces);
     const HttpResult minimal = upsert(token, {{"id", dated}, {"created_at", "2026-01-01T00:00:00Z"}}, "glossary",
@@ -619,8 +631,8 @@ TEST_F(FakeBackendTest, TimesAreWrittenInTheServicesForm)
 TEST_F(FakeBackendTest, UpdatedAtFilterComparesTimesNotTexts)
 {
     const QString token = accessOf(signIn(alice));
-    // Stored in the service's form, so text order and time order differ:
-    // "07+00:00" sorts after "07.5+00:00" as text but is earlier.
+    // Stored in the service's form; the filter comes in other forms, whose
+    // text order differs from their time order ("07Z" sorts after "07.5+00:00").
     const std::pair<QString, QString> rows[] = {
         {"a", "2026-03-04T05:06:07Z"},
         {"b", "2026-03-04T05:06:07.5Z"},

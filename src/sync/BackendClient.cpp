@@ -172,8 +172,9 @@ QCoro::Task<BackendClient::SessionResult> BackendClient::refreshSession(BackendS
         runRefresh(refresh, std::move(from));
     }
     // The refresh itself is not cancelled with one waiter: others need it.
-    const QMetaObject::Connection onCancel =
-        connect(cancel.notifier(), &CancelNotifier::cancelled, refresh.get(), &SessionRefresh::wake);
+    // Queued, so that cancel() returns before this task resumes.
+    const QMetaObject::Connection onCancel = connect(cancel.notifier(), &CancelNotifier::cancelled, refresh.get(),
+                                                     &SessionRefresh::wake, Qt::QueuedConnection);
     while (!refresh->outcome() && !cancel.isCancelled())
         co_await qCoro(refresh.get(), &SessionRefresh::wake);
     disconnect(onCancel);

@@ -387,7 +387,8 @@ TEST_F(BackendSignOutTest, ForgetsTheSessionFirstThenEndsItEverywhere)
         ChangeLog announced;
         announced.follow(*client);
         bool storedWhenAnnounced = true;
-        QObject::connect(client.get(), &BackendClient::authStateChanged,
+        const QObject caseScope;
+        QObject::connect(client.get(), &BackendClient::authStateChanged, &caseScope,
                          [&] { storedWhenAnnounced = preferences->contains(kSessionKey); });
         const qsizetype before = backend.requests().size();
 

@@ -10,6 +10,7 @@
 #include "platform/KeySynthesizer.h"
 #include "platform/PermissionProvider.h"
 #include "platform/Preferences.h"
+#include "platform/WebAuthSession.h"
 #include "session/FloatingPanel.h"
 #include "session/HotkeyManager.h"
 #include "session/StartupRecovery.h"

@@ -16,7 +16,9 @@
 #include "session/AudioRecorder.h"
 #include "session/PermissionManager.h"
 #include "session/TextInjector.h"
+#include "store/AccountInfo.h"
 #include "store/Recording.h"
+#include "sync/BackendSession.h"
 #include "transcription/HttpTiming.h"
 #include "transcription/TranscriptionOrchestrator.h"
 
@@ -37,6 +39,7 @@ class Preferences;
 class RecordingFileManager;
 class BackendClient;
 class SyncManager;
+class WebAuthSession;
 
 enum class SessionState { idle, recording, paused, processing, confirming };
 
@@ -48,6 +51,8 @@ struct StartupTiming
 {
     std::chrono::milliseconds panelStep = std::chrono::milliseconds(300);
     std::chrono::milliseconds permissionStep = std::chrono::milliseconds(500);
+    // The wait of the start-up sync after account sync is activated.
+    std::chrono::milliseconds startupSync = std::chrono::milliseconds(2000);
     // The time the start-up's log clean-up measures the files' age from;
     // tests move it, as a log file's creation time cannot be set.
     std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
@@ -85,6 +90,11 @@ struct SessionPlatform
     OrchestratorTiming orchestratorTiming;
     HttpTiming httpTiming;
     StartupTiming startupTiming;
+
+    // Makes the backend client on its first use (none: the app's own, from
+    // the environment); tests give one over their fake backend.
+    std::function<std::unique_ptr<BackendClient>()> backendClient;
+    std::unique_ptr<WebAuthSession> webAuthSession;
 };
 
 // The dictation controller: owns every dictation component, holds the
@@ -121,11 +131,28 @@ public:
     void copyText();
     void cancelInjection();
 
-    // Account sync switched on and off (the main window's hidden switch).
-    // Without a backend in this build, turning it on only marks it active;
-    // turning it off stops the periodic sync and makes "local" current.
+    // Account sync switched on and off (the start-up and the main window's
+    // hidden switch).
     void activateSync();
     void deactivateSync();
+
+    // Account state, announced by accountChanged(). The signed-in backend
+    // user as the auth-state stream last told it; the cached account.
+    const std::optional<BackendUser>& supabaseUser() const { return m_supabaseUser; }
+    const std::optional<AccountInfo>& remoteAccount() const { return m_remoteAccount; }
+    // The accounts screen's changes: after a sign-out, and before
+    // saveRemoteAccount() removes the cached account. Nothing is stored.
+    void clearSupabaseUser();
+    void clearRemoteAccount();
+    // Stores the cached account under "cachedAccounts", or removes the key
+    // when there is none.
+    void saveRemoteAccount();
+    // Removes an account's local rows and sync checkpoints; nothing for "local".
+    void clearRemoteUserData(const QString& userId);
+    // The backend client, made on first use: a start with sync off makes none.
+    BackendClient& backendClient();
+    // The browser step of a sign-in.
+    WebAuthSession& webAuthSession() { return *m_webAuthSession; }
 
     // The components, for the views.
     Preferences& preferences() { return m_preferences; }
@@ -154,6 +181,8 @@ signals:
     void stateChanged();
     // The error message changed (it can while idle: a failed start).
     void errorMessageChanged();
+    // supabaseUser or remoteAccount changed.
+    void accountChanged();
     // Any other published value changed, the components' own included
     // (the recorder's elapsed time among them, ten times a second).
     void changed();
@@ -170,8 +199,6 @@ private:
     void schedulePanelStep(std::chrono::milliseconds delay);
     void schedulePermissionStep(std::chrono::milliseconds delay);
     void enforceLocalMode();
-    // The app's backend client, made on first use: "local" never makes it.
-    BackendClient& backendClient();
 
     void startRecording();
     // Stops the recorder and writes the recording as recorded with its
@@ -226,6 +253,10 @@ private:
     std::unique_ptr<Logger> m_logger;
     std::unique_ptr<DatabaseManager> m_db;
     // Before the engine, which uses it until it goes.
+    std::optional<BackendUser> m_supabaseUser;
+    std::optional<AccountInfo> m_remoteAccount;
+    std::function<std::unique_ptr<BackendClient>()> m_makeBackendClient;
+    std::unique_ptr<WebAuthSession> m_webAuthSession;
     std::unique_ptr<BackendClient> m_backendClient;
     std::unique_ptr<SyncManager> m_syncManager;
     std::unique_ptr<AudioRecorder> m_audioRecorder;

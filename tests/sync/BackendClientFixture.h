@@ -28,17 +28,20 @@ class ChangeLog
 public:
     void follow(AuthStateStream& stream)
     {
-        QObject::connect(&stream, &AuthStateStream::changed, [this](const AuthStateChange& c) { add(c); });
+        QObject::connect(&stream, &AuthStateStream::changed, &m_context, [this](const AuthStateChange& c) { add(c); });
     }
     void follow(BackendClient& client)
     {
-        QObject::connect(&client, &BackendClient::authStateChanged, [this](const AuthStateChange& c) { add(c); });
+        QObject::connect(&client, &BackendClient::authStateChanged, &m_context,
+                         [this](const AuthStateChange& c) { add(c); });
     }
 
     QStringList texts;
     QList<AuthStateChange> changes;
 
 private:
+    QObject m_context;   // ends the connections with the log
+
     void add(const AuthStateChange& change)
     {
         static const char* const names[] = {"initialSession", "signedIn", "signedOut", "tokenRefreshed"};

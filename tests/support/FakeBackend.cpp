@@ -643,6 +643,14 @@ Answer FakeBackend::State::upsert(const QString& table, const Request& request,
             return tableError(403, "42501", "new row violates row-level security policy (USING expression) for table \""
                                                 + table + "\"");
         row = rows[index];
+        // The tables' update rule: a copy older than the stored row (a
+        // device pushing an edit that another device's later edit has
+        // already replaced) leaves the row as it is, as an update that
+        // nothing matched. Its device then pulls the newer row.
+        const std::optional<qint64> stored = readTime(row.value("updated_at").toString());
+        const std::optional<qint64> sent = readTime(values.value("updated_at").toString());
+        if (stored && sent && *sent < *stored)
+            return representation ? jsonAnswer(201, QJsonArray{}) : Answer::text(201, "");
     } else {
         row = newRow(table, values.value("id").toString(), *user);
     }

@@ -33,8 +33,6 @@ public:
     // empty before signIn().
     const QString& userId() const { return m_userId; }
 
-    QString folder() const { return m_dir.path(); }
-
     // The engine's sync and forced full sync of the signed-in account, the
     // event loop running until it has ended; false when it had not within
     // `timeoutMs` (it has hung).

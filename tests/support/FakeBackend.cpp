@@ -59,13 +59,6 @@ std::optional<QString> uuidText(const QJsonValue& value)
     return value.toString().toLower();
 }
 
-// The key a row is found by: ids are UUIDs, so letter case does not count.
-// A planted id that is no UUID is matched as it is.
-QString idKey(const QJsonValue& id)
-{
-    return uuidText(id).value_or(id.toString());
-}
-
 // Microseconds since the epoch of an RFC 3339 time as the database reads
 // it: "T", "t" or a space between date and time, any number of fractional
 // digits (rounded to microseconds), "Z", "z", ±HH, ±HHMM or ±HH:MM, or no
@@ -168,6 +161,21 @@ Answer invalidApiKey()
 {
     return jsonAnswer(401, QJsonObject{{"message", "Invalid API key"},
                                        {"hint", "Double check the provided API key."}});
+}
+
+// A connection closed before the whole answer arrived: the headers of a 502
+// and the first byte of its body. Closing any earlier would not reach the
+// client: Qt sends a request again on its own when the connection closes
+// before the headers are complete (up to twice, depending on the
+// connection's history), and takes a close right after them as the end of
+// an empty answer. A close in the body is a network failure to the client,
+// or, when Qt reads the close together with the bytes before it, an answer
+// with a truncated body; the 502 makes that one a failure too.
+Answer droppedConnection()
+{
+    Answer answer = jsonAnswer(502, QJsonObject{{"message", "connection dropped"}});
+    answer.dropAfter = HttpFake::encode(answer).size() - answer.body.size() + 1;
+    return answer;
 }
 
 Answer jwtExpired() { return tableError(401, "PGRST301", "JWT expired"); }
@@ -289,11 +297,8 @@ Answer FakeBackend::State::handle(const Request& request)
             silent.silent = true;
             return silent;
         }
-        case Fault::Kind::dropBeforeAnswer: {
-            Answer closed;
-            closed.dropAfter = 0;
-            return closed;
-        }
+        case Fault::Kind::dropBeforeAnswer:
+            return droppedConnection();
         default:
             break;
         }
@@ -302,14 +307,16 @@ Answer FakeBackend::State::handle(const Request& request)
     if (fault) {
         switch (fault->kind) {
         case Fault::Kind::dropAfterApply:
-            answer.dropAfter = 0;
+            answer = droppedConnection();
             break;
-        case Fault::Kind::halfAnswer: {
-            // The status line and headers arrive, the body is cut in half.
-            const qsizetype whole = HttpFake::encode(answer).size();
-            answer.dropAfter = std::min(whole - 1, whole - answer.body.size() + answer.body.size() / 2);
+        case Fault::Kind::halfAnswer:
+            if (answer.body.size() < 2) {
+                answer = droppedConnection();
+            } else {
+                // The status line and headers arrive, the body is cut in half.
+                answer.dropAfter = HttpFake::encode(answer).size() - answer.body.size() / 2;
+            }
             break;
-        }
         case Fault::Kind::delay:
             answer.delay = fault->delay;
             break;
@@ -678,11 +685,13 @@ QJsonObject FakeBackend::State::newRow(const QString& table, const QString& id, 
     return row;
 }
 
+// Stored ids are in lower case (UUIDs read as the database reads them), so
+// a lower-cased id finds its row whatever case it was sent in.
 qsizetype FakeBackend::State::rowIndex(const QString& table, const QString& key) const
 {
     const QList<QJsonObject> rows = m_tables.value(table);
     for (qsizetype i = 0; i < rows.size(); ++i) {
-        if (idKey(rows[i].value("id")) == key)
+        if (rows[i].value("id").toString() == key)
             return i;
     }
     return -1;
@@ -739,7 +748,8 @@ void FakeBackend::writeRow(const QString& table, const QString& userId, const QJ
 {
     if (!tableColumns().contains(table))
         qFatal("FakeBackend::writeRow: no table %s", qPrintable(table));
-    const QString key = idKey(row.value("id"));
+    // A planted id that is no UUID is stored and matched as it is.
+    const QString key = uuidText(row.value("id")).value_or(row.value("id").toString());
     QList<QJsonObject>& rows = m_state->m_tables[table];
     const qsizetype index = m_state->rowIndex(table, key);
     QJsonObject stored = index >= 0 ? rows[index] : m_state->newRow(table, key, userId.toLower());

@@ -58,7 +58,8 @@ public:
 
     // Tables. Rows as stored: every column (null when unset), with "user_id"
     // and "created_at", ids in lower case, times as the real service writes
-    // them.
+    // them. An upsert whose updated_at is older than the stored row's
+    // changes nothing (201 with no row), as the deployed tables' update rule.
     QList<QJsonObject> rows(const QString& table) const;
     // Writes a row as another device of `userId` would push it (merged into
     // an existing id), owned by `userId` and stamped updated_at = now unless
@@ -79,9 +80,16 @@ public:
         enum class Kind {
             serverError,        // answers `status` (5xx) without doing anything
             noAnswer,           // never answers; the connection stays open
+            // The two drops close the connection within a 502's body (see
+            // droppedConnection() for why there): the client sees a network
+            // failure, or at times a 502 with a truncated body.
             dropBeforeAnswer,   // closes the connection without doing anything
             dropAfterApply,     // does the work, then closes without answering
-            halfAnswer,         // does the work, sends part of the answer, closes
+            // Does the work, sends the answer's headers and half its body,
+            // closes: a network failure to the client, or at times the
+            // answer's status with the truncated body (so meant for answers
+            // the client reads: pulls, sessions).
+            halfAnswer,
             delay,              // answers after `delay`
         };
         QByteArray method;

@@ -60,6 +60,14 @@ QStringList idsOf(const QJsonArray& rows)
     return ids;
 }
 
+QStringList idsOf(const QList<QJsonObject>& rows)
+{
+    QStringList ids;
+    for (const QJsonObject& row : rows)
+        ids << row.value("id").toString();
+    return ids;
+}
+
 class FakeBackendTest : public testing::Test
 {
 public:
@@ -567,6 +575,18 @@ TEST_F(FakeBackendTest, UpsertMergesByIdAsUuidAndAnswersTheStoredRow)
                                {"deleted_at", QJsonValue::Null}};
     EXPECT_EQ(stored, expected);
 
+    // A copy older than the stored one (a device that had not pulled the
+    // later edit) changes nothing and comes back without a row; an equal
+    // time merges.
+    const QJsonObject late{{"id", id}, {"status", "failed"}, {"updated_at", "2026-03-04T06:06:07.199Z"}};
+    const HttpResult refused = upsert(token, late, "slices");
+    EXPECT_EQ(refused.value().statusCode, 201);
+    EXPECT_TRUE(array(refused).isEmpty());
+    EXPECT_EQ(backend.rows("slices").first(), expected);
+    const QJsonObject same{{"id", id}, {"status", "failed"}, {"updated_at", "2026-03-04T07:06:07.2+01:00"}};
+    EXPECT_EQ(array(upsert(token, same, "slices")).size(), 1);
+    EXPECT_EQ(backend.rows("slices").first().value("status").toString(), "failed");
+
     // A creation time sent along is kept; without return=representation the answer is empty.
     const QString dated = QUuid::createUuid().toString(QUuid::WithoutBraces);
     const HttpResult minimal = upsert(token, {{"id", dated}, {"created_at", "2026-01-01T00:00:00Z"}}, "glossary",
@@ -611,8 +631,8 @@ TEST_F(FakeBackendTest, TimesAreWrittenInTheServicesForm)
 TEST_F(FakeBackendTest, UpdatedAtFilterComparesTimesNotTexts)
 {
     const QString token = accessOf(signIn(alice));
-    // Stored in the service's form, so text order and time order differ:
-    // "07+00:00" sorts after "07.5+00:00" as text but is earlier.
+    // Stored in the service's form; the filter comes in other forms, whose
+    // text order differs from their time order ("07Z" sorts after "07.5+00:00").
     const std::pair<QString, QString> rows[] = {
         {"a", "2026-03-04T05:06:07Z"},
         {"b", "2026-03-04T05:06:07.5Z"},
@@ -688,4 +708,132 @@ TEST_F(FakeBackendTest, WriteRowMergesAsAnotherDeviceAndKeepsPlantedValues)
 
     // What the client pulls is what was written.
     EXPECT_EQ(array(select(accessOf(signIn(alice)), "recordings")).size(), 2);
+}
+
+// What the client can see of each fault. Qt reads a close inside a body as
+// a network failure, or, when it reads the close together with the bytes
+// before it, as an answer with a truncated body.
+bool droppedSeen(const HttpResult& r)
+{
+    return r.ok() ? r.value().statusCode == 502 : r.error().kind() == HttpError::Kind::network;
+}
+bool halfSeen(const HttpResult& r)
+{
+    if (!r.ok())
+        return r.error().kind() == HttpError::Kind::network;
+    return r.value().statusCode == 201 && !r.value().bodyJson().ok();
+}
+bool timeoutSeen(const HttpResult& r) { return !r.ok() && r.error().kind() == HttpError::Kind::timeout; }
+bool serverErrorSeen(const HttpResult& r) { return r.ok() && r.value().statusCode == 502; }
+
+TEST_F(FakeBackendTest, EachFaultFailsTheRequestAndAppliesTheWriteOnlyWhenItSaysSo)
+{
+    using Kind = FakeBackend::Fault::Kind;
+    const QString token = accessOf(signIn(alice));
+    const struct
+    {
+        const char* name;
+        Kind kind;
+        bool (*seen)(const HttpResult&);
+        bool applied;
+    } cases[] = {
+        // The drops first, on fresh connections: a close that Qt answers by
+        // sending the request again would hide the fault.
+        {"drop before answer", Kind::dropBeforeAnswer, droppedSeen, false},
+        {"drop after apply", Kind::dropAfterApply, droppedSeen, true},
+        {"half answer", Kind::halfAnswer, halfSeen, true},
+        {"server error", Kind::serverError, serverErrorSeen, false},
+        {"no answer", Kind::noAnswer, timeoutSeen, false},
+        {"delay past the time-out", Kind::delay, timeoutSeen, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        backend.addFault({"POST", "/rest/v1/glossary", c.kind, 1, 502, 60s});
+        const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        const QJsonObject row{{"id", id}, {"content", c.name}};
+        const qsizetype sent = backend.requests().size();
+        const HttpResult answer = send("POST", "/rest/v1/glossary", tableHeaders(token), json(row), 500ms);
+        EXPECT_TRUE(c.seen(answer));
+        EXPECT_EQ(backend.requests().size(), sent + 1);
+        EXPECT_EQ(idsOf(backend.rows("glossary")).contains(id), c.applied);
+        // Used up: the same request now goes through, and merges.
+        const HttpResult again = send("POST", "/rest/v1/glossary", tableHeaders(token), json(row));
+        ASSERT_TRUE(again.ok());
+        EXPECT_EQ(again.value().statusCode, 201);
+        EXPECT_EQ(idsOf(backend.rows("glossary")).count(id), 1);
+    }
+    EXPECT_EQ(backend.rows("glossary").size(), std::size(cases));
+}
+
+TEST_F(FakeBackendTest, FaultsHitTheirMethodAndPathAsOftenAsAsked)
+{
+    const QJsonObject session = signIn(alice);
+    const QString token = accessOf(session);
+    using Kind = FakeBackend::Fault::Kind;
+    backend.addFault({"POST", "/rest/v1/recordings", Kind::serverError, 2, 503});
+    backend.addFault({"", "/auth/v1/token", Kind::serverError, -1, 500});
+
+    auto post = [&](const QByteArray& table, const QJsonObject& row) {
+        return upsert(token, row, table).value().statusCode;
+    };
+    const QJsonObject recording{{"id", QUuid::createUuid().toString(QUuid::WithoutBraces)},
+                                {"status", "completed"}};
+    EXPECT_EQ(select(token, "recordings").value().statusCode, 200);
+    EXPECT_EQ(post("glossary", {{"id", QUuid::createUuid().toString(QUuid::WithoutBraces)}}), 201);
+    EXPECT_EQ(post("recordings", recording), 503);
+    EXPECT_EQ(post("recordings", recording), 503);
+    EXPECT_EQ(post("recordings", recording), 201);
+
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(refresh(refreshOf(session)).value().statusCode, 500);
+    backend.clearFaults();
+    // The refused refreshes did not use the token up.
+    const HttpResult rotated = refresh(refreshOf(session));
+    ASSERT_EQ(rotated.value().statusCode, 200);
+
+    // A logout whose answer is lost has still ended the sessions.
+    backend.addFault({"POST", "/auth/v1/logout", Kind::dropAfterApply});
+    Headers logout = accountHeaders();
+    logout[2].second = "Bearer " + token.toUtf8();
+    const HttpResult lost = send("POST", "/auth/v1/logout?scope=global", logout);
+    EXPECT_TRUE(droppedSeen(lost));
+    EXPECT_EQ(refresh(refreshOf(object(rotated))).value().statusCode, 400);
+    EXPECT_EQ(refresh(refreshOf(signIn(bob))).value().statusCode, 200);
+
+    backend.addFault({"", "", Kind::serverError, 1, 504});
+    EXPECT_EQ(select(token, "slices").value().statusCode, 504);
+    EXPECT_EQ(select(token, "slices").value().statusCode, 200);
+}
+
+TEST_F(FakeBackendTest, OfflineClosesEveryConnectionUnansweredAndUnlogged)
+{
+    const QString token = accessOf(signIn(alice));
+    const qsizetype logged = backend.requests().size();
+    backend.setOffline(true);
+    const HttpResult pulled = select(token);
+    ASSERT_FALSE(pulled.ok());
+    EXPECT_EQ(pulled.error().kind(), HttpError::Kind::network);
+    const HttpResult pushed = upsert(token, {{"id", QUuid::createUuid().toString(QUuid::WithoutBraces)}});
+    ASSERT_FALSE(pushed.ok());
+    EXPECT_TRUE(backend.rows("glossary").isEmpty());
+    EXPECT_EQ(backend.requests().size(), logged);
+
+    backend.setOffline(false);
+    EXPECT_EQ(select(token).value().statusCode, 200);
+    EXPECT_EQ(backend.requests().size(), logged + 1);
+}
+
+TEST_F(FakeBackendTest, RequestLogKeepsEveryRequestWithItsHeaders)
+{
+    const QString token = accessOf(signIn(alice));
+    upsert(token, {{"id", QUuid::createUuid().toString(QUuid::WithoutBraces)}});
+    const QList<HttpFake::Request>& log = backend.requests();
+    ASSERT_EQ(log.size(), 3);
+    EXPECT_EQ(log[0].method, "GET");
+    EXPECT_TRUE(log[0].path.startsWith("/auth/v1/authorize?provider=google"));
+    EXPECT_EQ(log[1].path, "/auth/v1/token?grant_type=pkce");
+    EXPECT_EQ(log[1].header("x-supabase-api-version"), "2024-01-01");
+    EXPECT_EQ(log[2].path, "/rest/v1/glossary");
+    EXPECT_EQ(log[2].header("Prefer"), kMergePrefer);
+    EXPECT_EQ(log[2].header("Authorization"), "Bearer " + token.toUtf8());
 }

@@ -172,8 +172,9 @@ QCoro::Task<BackendClient::SessionResult> BackendClient::refreshSession(BackendS
         runRefresh(refresh, std::move(from));
     }
     // The refresh itself is not cancelled with one waiter: others need it.
-    const QMetaObject::Connection onCancel =
-        connect(cancel.notifier(), &CancelNotifier::cancelled, refresh.get(), &SessionRefresh::wake);
+    // Queued, so that cancel() returns before this task resumes.
+    const QMetaObject::Connection onCancel = connect(cancel.notifier(), &CancelNotifier::cancelled, refresh.get(),
+                                                     &SessionRefresh::wake, Qt::QueuedConnection);
     while (!refresh->outcome() && !cancel.isCancelled())
         co_await qCoro(refresh.get(), &SessionRefresh::wake);
     disconnect(onCancel);
@@ -218,12 +219,19 @@ BackendClient::SessionResult BackendClient::settleRefresh(const BackendSession& 
 
 QCoro::Task<BackendClient::SessionResult> BackendClient::requestRefresh(QString refreshToken)
 {
+    const QString grant = QStringLiteral("refresh_token");
+    const QJsonObject body{{grant, refreshToken}};
+    const QStringList secrets{refreshToken};
+    co_return co_await requestSession(grant, body, secrets);
+}
+
+QCoro::Task<BackendClient::SessionResult> BackendClient::requestSession(QString grant, QJsonObject body,
+                                                                         QStringList secrets)
+{
     const QPointer<BackendClient> self(this);
     QUrlQuery query;
-    query.addQueryItem(QStringLiteral("grant_type"), QStringLiteral("refresh_token"));
+    query.addQueryItem(QStringLiteral("grant_type"), grant);
     const QString path = QStringLiteral("token");
-    const QJsonObject body{{QStringLiteral("refresh_token"), refreshToken}};
-    const QStringList secrets{refreshToken};
     const AnswerResult answer =
         co_await sendAccountRequest(path, query, body, m_config.publishableKey(), secrets);
     if (!self)
@@ -276,25 +284,18 @@ QCoro::Task<Result<BackendSession, BackendError>> BackendClient::signInWithOAuth
     if (!storedVerifier)
         co_return BackendError::signIn(QStringLiteral("The sign-in was ended on this device before it came back."));
 
-    QUrlQuery grant;
-    grant.addQueryItem(QStringLiteral("grant_type"), QStringLiteral("pkce"));
     const QString sentVerifier = QString::fromUtf8(*storedVerifier);
-    const QString path = QStringLiteral("token");
     const QJsonObject body{{QStringLiteral("auth_code"), code}, {QStringLiteral("code_verifier"), sentVerifier}};
     const QStringList secrets{code, sentVerifier, verifier};
-    const AnswerResult exchanged =
-        co_await sendAccountRequest(path, grant, body, m_config.publishableKey(), secrets);
+    const QString grant = QStringLiteral("pkce");
+    const SessionResult session = co_await requestSession(grant, body, secrets);
     if (!self)
         co_return clientGone();
-    if (!exchanged.ok())
-        co_return exchanged.error();
-    const std::optional<BackendSession> session =
-        BackendSession::fromJson(QJsonDocument::fromJson(exchanged.value().body).object(), m_clock());
-    if (!session)
-        co_return BackendError::transport(HttpError::malformedJson(QStringLiteral("no session in the answer")));
-    storeSession(*session);
-    announce(AuthStateChange::Event::signedIn, *session);
-    co_return *session;
+    if (!session.ok())
+        co_return session.error();
+    storeSession(session.value());
+    announce(AuthStateChange::Event::signedIn, session.value());
+    co_return session.value();
 }
 
 QCoro::Task<std::optional<BackendError>> BackendClient::signOut()

@@ -116,6 +116,8 @@ private:
     SessionResult settleRefresh(const BackendSession& from, SessionResult outcome);
     // One refresh request: nothing stored or announced.
     QCoro::Task<SessionResult> requestRefresh(QString refreshToken);
+    // A session from the token path for `grant` with `body`.
+    QCoro::Task<SessionResult> requestSession(QString grant, QJsonObject body, QStringList secrets);
 
     // A table request with the session's token, sent again once after a
     // forced refresh when the token was refused.

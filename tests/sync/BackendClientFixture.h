@@ -51,6 +51,21 @@ private:
     }
 };
 
+// "ok", or the failure's description; "(no result in time)".
+template <typename T>
+QString outcomeOf(const std::optional<Result<T, BackendError>>& result)
+{
+    if (!result)
+        return QStringLiteral("(no result in time)");
+    return result->ok() ? QStringLiteral("ok") : result->error().description();
+}
+inline QString outcomeOf(const std::optional<std::optional<BackendError>>& result)
+{
+    if (!result)
+        return QStringLiteral("(no result in time)");
+    return result->has_value() ? (*result)->description() : QStringLiteral("ok");
+}
+
 // The fake backend with two users, one device's settings and client (more
 // can be made), the scripted browser, and time that moves when told.
 class BackendClientFixture : public testing::Test

@@ -83,6 +83,31 @@ TEST_F(BackendRefreshTest, ThreeRequestsAtOnceShareOneRefresh)
     EXPECT_TRUE(client->storedSession());
 }
 
+TEST_F(BackendRefreshTest, CancelledWhileWaitingForTheRefreshTheRefreshStillLands)
+{
+    const BackendSession session = signIn(alice);
+    clock.set(session.expiresAt.addSecs(-5));
+    backend.addFault({.method = "POST", .path = "/auth/v1/token", .kind = FakeBackend::Fault::Kind::delay,
+                      .delay = 100ms});
+    ChangeLog announced;
+    announced.follow(*client);
+    const qsizetype before = backend.requests().size();
+
+    CancelToken cancel;
+    auto waiting = std::make_shared<std::optional<Result<QJsonArray, BackendError>>>();
+    detail::storeResult(client->select("glossary", std::nullopt, upper(alice), 2s, cancel), waiting);
+    cancel.cancel();
+    ASSERT_TRUE(waitUntil([&] { return waiting->has_value(); }));
+    ASSERT_FALSE((*waiting)->ok());
+    EXPECT_TRUE((*waiting)->error().isCancelled());
+
+    // The refresh was not the cancelled request's alone: it lands.
+    ASSERT_TRUE(waitUntil([&] { return !announced.texts.isEmpty(); }));
+    EXPECT_EQ(announced.texts, QStringList{"tokenRefreshed alice@example.com"});
+    EXPECT_EQ(requestsSince(before), QStringList{kRefresh});
+    EXPECT_NE(client->storedSession()->refreshToken, session.refreshToken);
+}
+
 TEST_F(BackendRefreshTest, RefusedRefreshEndsTheSessionAnUnreachableOneKeepsIt)
 {
     struct Case
@@ -362,7 +387,8 @@ TEST_F(BackendSignOutTest, ForgetsTheSessionFirstThenEndsItEverywhere)
         ChangeLog announced;
         announced.follow(*client);
         bool storedWhenAnnounced = true;
-        QObject::connect(client.get(), &BackendClient::authStateChanged,
+        const QObject caseScope;
+        QObject::connect(client.get(), &BackendClient::authStateChanged, &caseScope,
                          [&] { storedWhenAnnounced = preferences->contains(kSessionKey); });
         const qsizetype before = backend.requests().size();
 

@@ -349,7 +349,7 @@ TEST_F(DatabaseRecordings, UnreadableRowsAreLeftOutOfEveryListingAndLookUp)
         "status = X'636f6d706c65746564'",             // "completed" as a blob
         "created_at = 'yesterday'",
         "updated_at = '2025-03-04 05:06:07.000Z'",    // not the time form
-        "created_at = '2025-03-04T05:06:07Z'",        // no fraction
+        "created_at = '2025-03-04T05:06:07.000'",     // no zone
     };
     for (const char* change : badRecordings) {
         SCOPED_TRACE(change);

@@ -364,4 +364,24 @@ TEST_F(SyncManagerCycleTest, ThePeriodicLoopSyncsUntilStoppedAndIsReplacedByANew
     EXPECT_EQ(tableRequests(backend, before), QStringList{"GET glossary"});
 }
 
+// An engine that goes while its tasks wait (a request of its loop, a
+// pending push) ends them without touching what went with it, and sends
+// nothing more.
+TEST_F(SyncManagerCycleTest, AnEngineThatGoesEndsItsTasksAndSendsNothingMore)
+{
+    auto other = std::make_unique<Device>(backend, clock);
+    const QString otherUser = other->signIn(alice);
+    other->db.insertGlossaryItem(glossaryItem(otherUser, "term", clock.now()));
+    backend.addFault({"GET", "/rest/v1/glossary", FakeBackend::Fault::Kind::noAnswer, -1});
+    const qsizetype before = backend.requests().size();
+    other->engine.startPeriodicSync(otherUser);
+    ASSERT_TRUE(waitUntil([&] { return tableRequests(backend, before).contains("GET glossary"); }));
+    other->engine.schedulePush(otherUser);
+
+    other.reset();
+    spinFor(200);   // past the push's debounce and the loop's interval
+
+    EXPECT_EQ(tableRequests(backend, before), QStringList{"GET glossary"});
+}
+
 }  // namespace

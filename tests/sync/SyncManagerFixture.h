@@ -103,8 +103,6 @@ public:
     QStringList freshLines() { return log.fresh().filter(QRegularExpression("^\\w+ SyncManager: ")); }
 };
 
-inline QDateTime at(const QString& text) { return *TimeText::parse(text); }
-
 inline GlossaryItem glossaryItem(const QString& userId, const QString& content, const QDateTime& time)
 {
     GlossaryItem item;

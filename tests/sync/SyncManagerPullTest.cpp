@@ -90,7 +90,8 @@ TEST_F(SyncManagerPullTest, TheLaterCopyWins)
 TEST_F(SyncManagerPullTest, AStampOnAWholeSecondKeepsItsTime)
 {
     const QDateTime now = tick();
-    clock.set(now.addMSecs(-now.time().msec()));
+    const QDateTime wholeSecond = now.addMSecs(-now.time().msec());
+    clock.set(wholeSecond);
     const QString id = newRecordId();
     backend.writeRow("glossary", alice.id, {{"id", id}, {"content", "phone"}});
     const QString stamp = backendRow(backend, "glossary", id).value("updated_at").toString();
@@ -100,12 +101,12 @@ TEST_F(SyncManagerPullTest, AStampOnAWholeSecondKeepsItsTime)
     ASSERT_TRUE(device.sync(userId));
     const auto stored = device.db.fetchGlossaryItem(id);
     ASSERT_TRUE(stored);
-    EXPECT_EQ(stored->updatedAt, at(stamp));
+    EXPECT_EQ(stored->updatedAt, wholeSecond);
 
     // A second full pull finds it unchanged and writes nothing.
     tick();
     ASSERT_TRUE(device.forceFullSync(userId));
-    EXPECT_EQ(device.db.fetchGlossaryItem(id)->updatedAt, at(stamp));
+    EXPECT_EQ(device.db.fetchGlossaryItem(id)->updatedAt, wholeSecond);
     EXPECT_TRUE(device.db.fetchDirtyGlossaryItems(userId).isEmpty());
 
     // A local edit made after the backend's stamp, before the pull.

@@ -8,7 +8,6 @@
 #include "support/QStringPrinter.h"
 #include "support/RecordPrinter.h"
 #include "sync/BackendRows.h"
-#include "store/TimeText.h"
 
 namespace {
 
@@ -19,7 +18,12 @@ const QDateTime kNow(QDate(2026, 3, 4), QTime(5, 6, 7, 123), Qt::UTC);
 const QString kEarlier = "2026-03-01T10:00:00+00:00";   // no fraction, as the backend writes a whole second
 const QString kLater = "2026-03-02T11:30:15.25+00:00";
 
-QDateTime at(const QString& text) { return *TimeText::parse(text); }
+// The times of those two texts.
+QDateTime at(const QString& text)
+{
+    return text == kEarlier ? QDateTime(QDate(2026, 3, 1), QTime(10, 0), Qt::UTC)
+                            : QDateTime(QDate(2026, 3, 2), QTime(11, 30, 15, 250), Qt::UTC);
+}
 
 QJsonObject with(QJsonObject row, const QJsonObject& changes)
 {

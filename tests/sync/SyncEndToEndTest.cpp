@@ -391,9 +391,15 @@ private:
         static const QRegularExpression end(
             "^(INFO SyncManager: push (completed|cancelled)|ERROR SyncManager: push failed after)");
         bool pushed = false;
-        return ended(waitUntil([&] { return pushed = pushed || device.log.fresh().indexOf(end) >= 0; },
-                               kTaskLimitMs),
-                     "a debounced push");
+        QStringList lines;
+        waitUntil([&] {
+            const QStringList fresh = device.log.fresh();
+            lines += fresh;
+            return pushed = pushed || !fresh.filter(end).isEmpty();
+        }, kTaskLimitMs);
+        if (!pushed)
+            ADD_FAILURE() << "a debounced push did not end; its log:\n" << lines.join('\n').toStdString();
+        return pushed;
     }
 
     // P1 and P2 share the work; P3 gets a little, enough to hold rows of its own.

@@ -237,6 +237,8 @@ public:
     QStringList m_secrets;
 
     QHash<QString, QList<QJsonObject>> m_tables;
+    // Per table, the position of each row by its stored id.
+    QHash<QString, QHash<QString, qsizetype>> m_positions;
     bool m_rowRules = true;
     QList<Fault> m_faults;
     bool m_offline = false;
@@ -271,7 +273,11 @@ private:
 
 public:
     QJsonObject newRow(const QString& table, const QString& id, const QString& userId) const;
-    qsizetype rowIndex(const QString& table, const QString& key) const;
+    // Stored ids are in lower case (UUIDs read as the database reads them),
+    // so a lower-cased id finds its row whatever case it was sent in.
+    std::optional<QJsonObject> findRow(const QString& table, const QString& id) const;
+    // Adds `row`, or replaces the row with its id.
+    void storeRow(const QString& table, const QJsonObject& row);
 };
 
 Answer FakeBackend::State::handle(const Request& request)
@@ -640,16 +646,15 @@ Answer FakeBackend::State::upsert(const QString& table, const Request& request,
     if (m_rowRules && values.contains("user_id") && values.value("user_id").toString() != *user)
         return tableError(403, "42501", "new row violates row-level security policy for table \"" + table + "\"");
 
-    QList<QJsonObject>& rows = m_tables[table];
-    const qsizetype index = rowIndex(table, values.value("id").toString());
+    const std::optional<QJsonObject> existing = findRow(table, values.value("id").toString());
     QJsonObject row;
-    if (index >= 0) {
+    if (existing) {
         if (!merge)
             return tableError(409, "23505", "duplicate key value violates unique constraint \"" + table + "_pkey\"");
-        if (m_rowRules && rows[index].value("user_id").toString() != *user)
+        if (m_rowRules && existing->value("user_id").toString() != *user)
             return tableError(403, "42501", "new row violates row-level security policy (USING expression) for table \""
                                                 + table + "\"");
-        row = rows[index];
+        row = *existing;
         // The tables' update rule: a copy older than the stored row (a
         // device pushing an edit that another device's later edit has
         // already replaced) leaves the row as it is, as an update that
@@ -663,10 +668,7 @@ Answer FakeBackend::State::upsert(const QString& table, const Request& request,
     }
     for (auto it = values.begin(); it != values.end(); ++it)
         row.insert(it.key(), it.value());
-    if (index >= 0)
-        rows[index] = row;
-    else
-        rows.append(row);
+    storeRow(table, row);
     if (!representation)
         return Answer::text(201, "");
     return jsonAnswer(201, QJsonArray{row});
@@ -685,16 +687,25 @@ QJsonObject FakeBackend::State::newRow(const QString& table, const QString& id, 
     return row;
 }
 
-// Stored ids are in lower case (UUIDs read as the database reads them), so
-// a lower-cased id finds its row whatever case it was sent in.
-qsizetype FakeBackend::State::rowIndex(const QString& table, const QString& key) const
+std::optional<QJsonObject> FakeBackend::State::findRow(const QString& table, const QString& id) const
 {
-    const QList<QJsonObject> rows = m_tables.value(table);
-    for (qsizetype i = 0; i < rows.size(); ++i) {
-        if (rows[i].value("id").toString() == key)
-            return i;
+    const qsizetype position = m_positions.value(table).value(id, -1);
+    if (position < 0)
+        return std::nullopt;
+    return m_tables.value(table).at(position);
+}
+
+void FakeBackend::State::storeRow(const QString& table, const QJsonObject& row)
+{
+    QList<QJsonObject>& rows = m_tables[table];
+    QHash<QString, qsizetype>& positions = m_positions[table];
+    const QString id = row.value("id").toString();
+    if (const auto position = positions.constFind(id); position != positions.cend()) {
+        rows[*position] = row;
+        return;
     }
-    return -1;
+    positions.insert(id, rows.size());
+    rows.append(row);
 }
 
 FakeBackend::FakeBackend(TestClock& clock, QObject* parent)
@@ -750,9 +761,7 @@ void FakeBackend::writeRow(const QString& table, const QString& userId, const QJ
         qFatal("FakeBackend::writeRow: no table %s", qPrintable(table));
     // A planted id that is no UUID is stored and matched as it is.
     const QString key = uuidText(row.value("id")).value_or(row.value("id").toString());
-    QList<QJsonObject>& rows = m_state->m_tables[table];
-    const qsizetype index = m_state->rowIndex(table, key);
-    QJsonObject stored = index >= 0 ? rows[index] : m_state->newRow(table, key, userId.toLower());
+    QJsonObject stored = m_state->findRow(table, key).value_or(m_state->newRow(table, key, userId.toLower()));
     stored.insert("user_id", userId.toLower());
     stored.insert("updated_at", serviceTime(m_state->nowMicros()));
     // Values are kept as given, so that a test can plant rows the service
@@ -765,10 +774,7 @@ void FakeBackend::writeRow(const QString& table, const QString& userId, const QJ
             value = serviceTime(*readTime(value.toString()));
         stored.insert(it.key(), value);
     }
-    if (index >= 0)
-        rows[index] = stored;
-    else
-        rows.append(stored);
+    m_state->storeRow(table, stored);
 }
 
 void FakeBackend::setRowRulesEnabled(bool enabled) { m_state->m_rowRules = enabled; }

@@ -34,6 +34,8 @@ QByteArray challengeOf(const QString& verifier)
         .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
 }
 
+QString newId() { return QUuid::createUuid().toString(QUuid::WithoutBraces); }
+
 QByteArray json(const QJsonObject& object) { return QJsonDocument(object).toJson(QJsonDocument::Compact); }
 
 QJsonObject object(const HttpResult& result) { return QJsonDocument::fromJson(result.value().body).object(); }
@@ -405,7 +407,7 @@ TEST_F(FakeBackendTest, WrongKeyVersionOrAuthorizationIsRefusedOnEveryRequestKin
         {"logout", "POST", "/auth/v1/logout?scope=global", logout, {}, 204},
         {"select", "GET", "/rest/v1/glossary?select=*", tableHeaders(access), {}, 200},
         {"upsert", "POST", "/rest/v1/glossary", tableHeaders(access),
-         json({{"id", QUuid::createUuid().toString(QUuid::WithoutBraces)}, {"content", "x"}}), 201},
+         json({{"id", newId()}, {"content", "x"}}), 201},
     };
     const struct
     {
@@ -461,8 +463,8 @@ TEST_F(FakeBackendTest, SelectShowsOnlyTheTokenUsersRowsUnlessRowRulesAreOff)
 {
     const QString alices = accessOf(signIn(alice));
     const QString bobs = accessOf(signIn(bob));
-    const QString aliceId = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    const QString bobId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QString aliceId = newId();
+    const QString bobId = newId();
     ASSERT_EQ(upsert(alices, {{"id", aliceId}, {"content", "a"}}).value().statusCode, 201);
     ASSERT_EQ(upsert(bobs, {{"id", bobId}, {"content", "b"}}).value().statusCode, 201);
 
@@ -478,7 +480,7 @@ TEST_F(FakeBackendTest, SelectShowsOnlyTheTokenUsersRowsUnlessRowRulesAreOff)
     const HttpResult anonymous = select(kKey);
     EXPECT_EQ(anonymous.value().statusCode, 200);
     EXPECT_TRUE(array(anonymous).isEmpty());
-    EXPECT_EQ(upsert(kKey, {{"id", QUuid::createUuid().toString(QUuid::WithoutBraces)}}).value().statusCode, 401);
+    EXPECT_EQ(upsert(kKey, {{"id", newId()}}).value().statusCode, 401);
 
     backend.setRowRulesEnabled(false);
     EXPECT_EQ(idsOf(array(select(alices))), (QStringList{aliceId, bobId}));
@@ -492,8 +494,8 @@ TEST_F(FakeBackendTest, UpsertRefusesDuplicatesOtherUsersRowsAndWhatTheTableCann
 {
     const QString alices = accessOf(signIn(alice));
     const QString bobs = accessOf(signIn(bob));
-    const QString mine = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    const QString bobsRow = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QString mine = newId();
+    const QString bobsRow = newId();
     ASSERT_EQ(upsert(alices, {{"id", mine}, {"content", "kept"}}).value().statusCode, 201);
     ASSERT_EQ(upsert(bobs, {{"id", bobsRow}, {"content", "bob's"}}).value().statusCode, 201);
     const QList<QJsonObject> before = backend.rows("glossary");
@@ -512,7 +514,7 @@ TEST_F(FakeBackendTest, UpsertRefusesDuplicatesOtherUsersRowsAndWhatTheTableCann
         {"existing id in capitals without merge", {{"id", mine.toUpper()}, {"content", "x"}}, "return=representation",
          "glossary", 409, "23505"},
         {"another user's row", {{"id", bobsRow.toUpper()}, {"content", "x"}}, kMergePrefer, "glossary", 403, "42501"},
-        {"another user as owner", {{"id", QUuid::createUuid().toString(QUuid::WithoutBraces)}, {"user_id", bob.id}},
+        {"another user as owner", {{"id", newId()}, {"user_id", bob.id}},
          kMergePrefer, "glossary", 403, "42501"},
         {"unknown column", {{"id", mine}, {"text", "x"}}, kMergePrefer, "glossary", 400, "PGRST204"},
         {"recording column on glossary", {{"id", mine}, {"status", "completed"}}, kMergePrefer, "glossary", 400,
@@ -521,7 +523,7 @@ TEST_F(FakeBackendTest, UpsertRefusesDuplicatesOtherUsersRowsAndWhatTheTableCann
         {"no id", {{"content", "x"}}, kMergePrefer, "glossary", 400, "23502"},
         {"unreadable time", {{"id", mine}, {"updated_at", "yesterday"}}, kMergePrefer, "glossary", 400, "22007"},
         {"fractional slice count",
-         {{"id", QUuid::createUuid().toString(QUuid::WithoutBraces)}, {"status", "completed"}, {"slice_count", 2.5}},
+         {{"id", newId()}, {"status", "completed"}, {"slice_count", 2.5}},
          kMergePrefer, "recordings", 400, "22P02"},
     };
     for (const auto& c : cases) {
@@ -538,8 +540,8 @@ TEST_F(FakeBackendTest, UpsertRefusesDuplicatesOtherUsersRowsAndWhatTheTableCann
 TEST_F(FakeBackendTest, UpsertMergesByIdAsUuidAndAnswersTheStoredRow)
 {
     const QString token = accessOf(signIn(alice));
-    const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    const QString recordingId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QString id = newId();
+    const QString recordingId = newId();
     const QJsonObject first{{"id", id.toUpper()},
                             {"recording_id", recordingId.toUpper()},
                             {"slice_index", 1},
@@ -588,7 +590,7 @@ TEST_F(FakeBackendTest, UpsertMergesByIdAsUuidAndAnswersTheStoredRow)
     EXPECT_EQ(backend.rows("slices").first().value("status").toString(), "failed");
 
     // A creation time sent along is kept; without return=representation the answer is empty.
-    const QString dated = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QString dated = newId();
     const HttpResult minimal = upsert(token, {{"id", dated}, {"created_at", "2026-01-01T00:00:00Z"}}, "glossary",
                                       "resolution=merge-duplicates");
     EXPECT_EQ(minimal.value().statusCode, 201);
@@ -614,7 +616,7 @@ TEST_F(FakeBackendTest, TimesAreWrittenInTheServicesForm)
     };
     for (const auto& [sent, stored] : cases) {
         SCOPED_TRACE(sent.toStdString());
-        const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        const QString id = newId();
         const HttpResult answer = upsert(token, {{"id", id}, {"deleted_at", sent}});
         ASSERT_EQ(answer.value().statusCode, 201);
         EXPECT_EQ(array(answer)[0].toObject().value("deleted_at").toString(), stored);
@@ -622,7 +624,7 @@ TEST_F(FakeBackendTest, TimesAreWrittenInTheServicesForm)
 
     // The fake's own stamps: now, to the millisecond, in the same form.
     clock.set(QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7, 0), Qt::UTC));
-    const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QString id = newId();
     backend.writeRow("glossary", alice.id, {{"id", id}, {"content", "from another device"}});
     EXPECT_EQ(backend.rows("glossary").last().value("updated_at").toString(), "2026-03-04T05:06:07+00:00");
     EXPECT_EQ(backend.rows("glossary").last().value("created_at").toString(), "2026-03-04T05:06:07+00:00");
@@ -640,11 +642,11 @@ TEST_F(FakeBackendTest, UpdatedAtFilterComparesTimesNotTexts)
     };
     QHash<QString, QString> names;
     for (const auto& [name, time] : rows) {
-        const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        const QString id = newId();
         names.insert(id, name);
         ASSERT_EQ(upsert(token, {{"id", id}, {"updated_at", time}}).value().statusCode, 201);
     }
-    const QString nullId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QString nullId = newId();
     backend.writeRow("glossary", alice.id, {{"id", nullId}, {"updated_at", QJsonValue::Null}});
     names.insert(nullId, "null");
 
@@ -686,7 +688,7 @@ TEST_F(FakeBackendTest, UpdatedAtFilterComparesTimesNotTexts)
 
 TEST_F(FakeBackendTest, WriteRowMergesAsAnotherDeviceAndKeepsPlantedValues)
 {
-    const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QString id = newId();
     backend.writeRow("recordings", alice.id.toUpper(),
                      {{"id", id.toUpper()}, {"status", "completed"}, {"cleaned_text", "first"},
                       {"updated_at", "2026-03-04T05:06:07.123Z"}});
@@ -749,7 +751,7 @@ TEST_F(FakeBackendTest, EachFaultFailsTheRequestAndAppliesTheWriteOnlyWhenItSays
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         backend.addFault({"POST", "/rest/v1/glossary", c.kind, 1, 502, 60s});
-        const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        const QString id = newId();
         const QJsonObject row{{"id", id}, {"content", c.name}};
         const qsizetype sent = backend.requests().size();
         const HttpResult answer = send("POST", "/rest/v1/glossary", tableHeaders(token), json(row), 500ms);
@@ -776,10 +778,10 @@ TEST_F(FakeBackendTest, FaultsHitTheirMethodAndPathAsOftenAsAsked)
     auto post = [&](const QByteArray& table, const QJsonObject& row) {
         return upsert(token, row, table).value().statusCode;
     };
-    const QJsonObject recording{{"id", QUuid::createUuid().toString(QUuid::WithoutBraces)},
+    const QJsonObject recording{{"id", newId()},
                                 {"status", "completed"}};
     EXPECT_EQ(select(token, "recordings").value().statusCode, 200);
-    EXPECT_EQ(post("glossary", {{"id", QUuid::createUuid().toString(QUuid::WithoutBraces)}}), 201);
+    EXPECT_EQ(post("glossary", {{"id", newId()}}), 201);
     EXPECT_EQ(post("recordings", recording), 503);
     EXPECT_EQ(post("recordings", recording), 503);
     EXPECT_EQ(post("recordings", recording), 201);
@@ -813,7 +815,7 @@ TEST_F(FakeBackendTest, OfflineClosesEveryConnectionUnansweredAndUnlogged)
     const HttpResult pulled = select(token);
     ASSERT_FALSE(pulled.ok());
     EXPECT_EQ(pulled.error().kind(), HttpError::Kind::network);
-    const HttpResult pushed = upsert(token, {{"id", QUuid::createUuid().toString(QUuid::WithoutBraces)}});
+    const HttpResult pushed = upsert(token, {{"id", newId()}});
     ASSERT_FALSE(pushed.ok());
     EXPECT_TRUE(backend.rows("glossary").isEmpty());
     EXPECT_EQ(backend.requests().size(), logged);
@@ -826,7 +828,7 @@ TEST_F(FakeBackendTest, OfflineClosesEveryConnectionUnansweredAndUnlogged)
 TEST_F(FakeBackendTest, RequestLogKeepsEveryRequestWithItsHeaders)
 {
     const QString token = accessOf(signIn(alice));
-    upsert(token, {{"id", QUuid::createUuid().toString(QUuid::WithoutBraces)}});
+    upsert(token, {{"id", newId()}});
     const QList<HttpFake::Request>& log = backend.requests();
     ASSERT_EQ(log.size(), 3);
     EXPECT_EQ(log[0].method, "GET");

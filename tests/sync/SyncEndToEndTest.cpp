@@ -133,18 +133,22 @@ QJsonValue optionalValue(const std::optional<double>& number)
 
 Row rowOf(const GlossaryItem& item)
 {
-    return normalisedRow({{"id", item.id}, {"user_id", item.userId}, {"content", item.content},
-                                      {"created_at", timeValue(item.createdAt)},
-                                      {"updated_at", timeValue(item.updatedAt)},
-                                      {"deleted_at", timeValue(item.deletedAt)}});
+    return normalisedRow({{"id", item.id},
+                          {"user_id", item.userId},
+                          {"content", item.content},
+                          {"created_at", timeValue(item.createdAt)},
+                          {"updated_at", timeValue(item.updatedAt)},
+                          {"deleted_at", timeValue(item.deletedAt)}});
 }
 
 Row rowOf(const Recording& recording)
 {
-    return normalisedRow(
-                         {{"id", recording.id}, {"user_id", recording.userId},
-                          {"status", toText(recording.status)}, {"duration", optionalValue(recording.duration)},
-                          {"slice_count", recording.sliceCount}, {"raw_text", optionalValue(recording.rawText)},
+    return normalisedRow({{"id", recording.id},
+                          {"user_id", recording.userId},
+                          {"status", toText(recording.status)},
+                          {"duration", optionalValue(recording.duration)},
+                          {"slice_count", recording.sliceCount},
+                          {"raw_text", optionalValue(recording.rawText)},
                           {"cleaned_text", optionalValue(recording.cleanedText)},
                           {"provider", optionalValue(recording.provider)},
                           {"device_id", optionalValue(recording.deviceId)},
@@ -157,12 +161,16 @@ Row rowOf(const Recording& recording)
 // A slice's owner is its recording's: `owner` is that.
 Row rowOf(const Slice& slice, const QString& owner)
 {
-    return normalisedRow(
-                         {{"id", slice.id}, {"user_id", owner}, {"recording_id", slice.recordingId},
-                          {"slice_index", slice.sliceIndex}, {"filename", slice.filename},
-                          {"status", toText(slice.status)}, {"raw_text", optionalValue(slice.rawText)},
+    return normalisedRow({{"id", slice.id},
+                          {"user_id", owner},
+                          {"recording_id", slice.recordingId},
+                          {"slice_index", slice.sliceIndex},
+                          {"filename", slice.filename},
+                          {"status", toText(slice.status)},
+                          {"raw_text", optionalValue(slice.rawText)},
                           {"duration", optionalValue(slice.duration)},
-                          {"provider", optionalValue(slice.provider)}, {"error", optionalValue(slice.error)},
+                          {"provider", optionalValue(slice.provider)},
+                          {"error", optionalValue(slice.error)},
                           {"updated_at", timeValue(slice.updatedAt)},
                           {"deleted_at", timeValue(slice.deletedAt)}});
 }
@@ -589,8 +597,8 @@ private:
         remember(device, *device.db.fetchSlice(slice->id));
     }
 
-    // A fault on a table request; it hits whichever request comes next,
-    // a debounced push running meanwhile included.
+    // A fault on a table request; it hits the next requests that match it,
+    // whichever device sends them.
     void addTableFault()
     {
         using Kind = FakeBackend::Fault::Kind;

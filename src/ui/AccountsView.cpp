@@ -84,12 +84,14 @@ AccountsView::AccountsView(SessionManager& session, QWidget* parent, BrowserCanc
     column->addWidget(m_remoteRow);
     column->addWidget(Style::divider(QStringLiteral("accountsDivider"), content));
 
-    m_signInButton = new QPushButton(content);
+    // A tool button: a flat push button keeps its minimum width and would
+    // centre a short title away from the column's edge.
+    m_signInButton = new QToolButton(content);
     m_signInButton->setObjectName(QStringLiteral("signInButton"));
-    m_signInButton->setFlat(true);
+    m_signInButton->setAutoRaise(true);
     m_signInButton->setFocusPolicy(Qt::TabFocus);
     Style::setTextColour(*m_signInButton, Style::accent(palette()));
-    connect(m_signInButton, &QPushButton::clicked, this, &AccountsView::openLoginOptions);
+    connect(m_signInButton, &QToolButton::clicked, this, &AccountsView::openLoginOptions);
     column->addWidget(m_signInButton, 0, Qt::AlignLeft);
 
     m_loginOptions = new QWidget(content);

@@ -11,6 +11,7 @@ class Dot;
 class PlainLabel;
 class QLabel;
 class QPushButton;
+class QToolButton;
 class QVBoxLayout;
 class SessionManager;
 class Spinner;
@@ -69,7 +70,7 @@ private:
 
     AccountRow* m_localRow;
     AccountRow* m_remoteRow;
-    QPushButton* m_signInButton;
+    QToolButton* m_signInButton;
     QWidget* m_loginOptions;
     QPushButton* m_googleButton;
     PlainLabel* m_errorLine;

@@ -85,6 +85,7 @@ void SessionManager::buildComponents(SessionPlatform& platform)
     m_fileManager = std::make_unique<RecordingFileManager>();
     m_logger = std::make_unique<Logger>(m_fileManager->logsDirectory());
     m_db = std::make_unique<DatabaseManager>(m_fileManager->baseDirectory());
+    m_webAuthSession = std::move(platform.webAuthSession);
     m_syncManager = std::make_unique<SyncManager>(*m_db, *m_logger, m_preferences,
                                                   [this]() -> BackendClient& { return backendClient(); });
     m_audioRecorder = std::make_unique<AudioRecorder>(*m_fileManager, *m_db, *m_logger,

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+#include "platform/BrowserWebAuthSession.h"
 #include "platform/Graphemes.h"
 #include "platform/Preferences.h"
 #include "session/SessionManager.h"
@@ -57,8 +58,8 @@ PlainLabel* captionLine(const QString& name, int lines, const QColor& colour, QW
 
 }  // namespace
 
-AccountsView::AccountsView(SessionManager& session, QWidget* parent, BrowserCancel cancelBrowser)
-    : QScrollArea(parent), m_session(session), m_cancelBrowser(std::move(cancelBrowser))
+AccountsView::AccountsView(SessionManager& session, QWidget* parent)
+    : QScrollArea(parent), m_session(session)
 {
     setObjectName(QStringLiteral("accountsScreen"));
     setFrameShape(QFrame::NoFrame);
@@ -379,8 +380,9 @@ void AccountsView::cancelLogin()
     m_showingLoginOptions = false;
     m_errorMessage.reset();
     // A sign-in waiting for the browser ends with its own error line.
-    if (m_isLoading && m_cancelBrowser)
-        m_cancelBrowser(m_session.webAuthSession());
+    // (Only the desktop's browser step waits for a user.)
+    if (auto* browser = dynamic_cast<BrowserWebAuthSession*>(&m_session.webAuthSession()); m_isLoading && browser)
+        browser->cancel();
     refresh();
 }
 

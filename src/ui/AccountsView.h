@@ -3,7 +3,6 @@
 #include <QCoroTask>
 #include <QScrollArea>
 #include <QString>
-#include <functional>
 #include <optional>
 
 class AccountRow;
@@ -15,7 +14,6 @@ class QToolButton;
 class QVBoxLayout;
 class SessionManager;
 class Spinner;
-class WebAuthSession;
 
 // The accounts tab: the local user and the cached account as two rows (a
 // click makes one current), the sign-in choices, and, while an account is
@@ -28,14 +26,11 @@ class AccountsView : public QScrollArea
 {
     Q_OBJECT
 public:
-    // Ends the browser wait of the sign-in under way (the cancel button).
-    using BrowserCancel = std::function<void(WebAuthSession&)>;
-
     // The longest failure description shown: it may come from the callback
     // address, which anyone can send.
     static constexpr int kDescriptionGraphemes = 300;
 
-    explicit AccountsView(SessionManager& session, QWidget* parent = nullptr, BrowserCancel cancelBrowser = {});
+    explicit AccountsView(SessionManager& session, QWidget* parent = nullptr);
 
     // The duration cell: "59s", "1m00s", "2h02m".
     static QString formatDuration(double seconds);
@@ -63,7 +58,6 @@ private:
     QCoro::Task<void> syncNow(QString userId);
 
     SessionManager& m_session;
-    BrowserCancel m_cancelBrowser;
     bool m_showingLoginOptions = false;
     bool m_isLoading = false;
     std::optional<QString> m_errorMessage;

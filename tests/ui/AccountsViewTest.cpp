@@ -3,7 +3,6 @@
 // sign-in and sign-out, the cancel button during a sign-in, statistics from
 // the store, outside text shown as plain text, and the controls that would
 // clear an account's rows refused while a dictation is under way.
-#include <QCoroSignal>
 #include <QLabel>
 #include <QPushButton>
 #include <cmath>
@@ -11,7 +10,9 @@
 #include <QToolButton>
 
 #include "ViewFixture.h"
+#include "platform/BrowserWebAuthSession.h"
 #include "platform/Graphemes.h"
+#include "support/FakeDesktopWindows.h"
 #include "store/RecordId.h"
 #include "support/FakeBackend.h"
 #include "support/RunTask.h"
@@ -29,28 +30,6 @@ namespace {
 
 const QString kVerifierKey = "supabase_auth_sb-127-auth-token-code-verifier";
 
-// A browser whose user never comes back: the sign-in waits until cancel().
-class WaitingBrowser : public QObject, public WebAuthSession
-{
-    Q_OBJECT
-public:
-    static constexpr auto kCancelled = "The sign-in was cancelled.";
-
-    QCoro::Task<Result<QUrl, QString>> authenticate(QUrl, QString) override
-    {
-        waiting = true;
-        co_await qCoro(this, &WaitingBrowser::ended);
-        waiting = false;
-        co_return QString::fromLatin1(kCancelled);
-    }
-    void cancel() { emit ended(); }
-
-    bool waiting = false;
-
-signals:
-    void ended();
-};
-
 }  // namespace
 
 class AccountsViewTest : public ViewFixture
@@ -60,8 +39,16 @@ protected:
     // `browser` (the scripted one unless given), and the screen.
     void open(std::unique_ptr<WebAuthSession> browser = nullptr)
     {
+        openWith(std::move(browser), scriptedPlatform());
+        // The start-up's permission step has run: a dictation can start.
+        ASSERT_TRUE(waitUntil([&] { return !permissions.trustChecks().isEmpty(); }));
+    }
+
+    // The same on `platform` (the scripted fakes, or fresh ones for a
+    // second controller in one test).
+    void openWith(std::unique_ptr<WebAuthSession> browser, SessionPlatform platform)
+    {
         prefs.setValue(PrefKey::enableSync, true);
-        SessionPlatform platform = scriptedPlatform();
         platform.backendClient = [this] {
             return std::make_unique<BackendClient>(prefs, http,
                                                    BackendConfig(backend.url(), FakeBackend::kPublishableKey),
@@ -74,16 +61,13 @@ protected:
         }
         platform.webAuthSession = std::move(browser);
         build(std::move(platform));
-        ASSERT_TRUE(waitUntil([&] { return !permissions.trustChecks().isEmpty(); }));
         session->activateSync();
         showView();
     }
 
     void showView()
     {
-        view = std::make_unique<AccountsView>(*session, nullptr, [](WebAuthSession& browser) {
-            static_cast<WaitingBrowser&>(browser).cancel();
-        });
+        view = std::make_unique<AccountsView>(*session);
         view->resize(420, 520);
         view->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
@@ -117,12 +101,14 @@ protected:
         return lines;
     }
 
-    // Account lines only: the sync engine and the controller log their own.
+    // The screen's own account lines: the sync engine and the controller's
+    // listener log their own.
     QStringList freshAccountLines()
     {
         QStringList lines;
         for (const QString& line : freshLines()) {
-            if (line.contains("Account: ") || line.contains("Auth: "))
+            if ((line.contains("Account: ") || line.contains("Auth: ")) && !line.contains("Auth: state changed")
+                && !line.contains("Auth: auto-switching"))
                 lines << line;
         }
         return lines;
@@ -364,26 +350,44 @@ TEST_F(AccountsViewTest, FailedSignOutChangesNothingAndASecondTapClearsLocally)
     EXPECT_EQ(shown("remoteRow"), nullptr);
 }
 
-TEST_F(AccountsViewTest, CancelButtonEndsThePendingSignIn)
+// The desktop's browser step, whose user never comes back: the cancel
+// button and the time-out end the wait with their error.
+TEST_F(AccountsViewTest, CancelButtonAndTimeOutEndThePendingSignIn)
 {
-    auto waiting = std::make_unique<WaitingBrowser>();
-    WaitingBrowser& browserWait = *waiting;
-    open(std::move(waiting));
-    backend.setSignInUser(alice.id);
-    click("signInButton");
-    click("googleButton");
-    ASSERT_TRUE(waitUntil([&] { return browserWait.waiting; }));
-    EXPECT_FALSE(shown("googleButton")->isEnabled());
+    for (const bool cancel : {true, false}) {
+        SCOPED_TRACE(cancel ? "cancel button" : "time-out");
+        FakeDesktopWindows desktop;
+        auto waiting = std::make_unique<BrowserWebAuthSession>(
+            desktop, XdgSchemeHandlerSetup{.program = "/bin/true"},
+            BrowserWebAuthTiming{.callbackTimeout = cancel ? 1h : std::chrono::milliseconds(300)});
+        BrowserWebAuthSession& browserWait = *waiting;
+        const QString expected = QString("Sign-in failed: ")
+            + (cancel ? QString(BrowserWebAuthSession::kCancelled) : browserWait.timeoutDescription());
+        // The controller keeps the browser step it is built with: one each.
+        if (cancel)
+            open(std::move(waiting));
+        else
+            openWith(std::move(waiting), freshPlatform());
+        backend.setSignInUser(alice.id);
+        click("signInButton");
+        click("googleButton");
+        ASSERT_TRUE(waitUntil([&] { return browserWait.isWaiting(); }));
+        EXPECT_FALSE(shown("googleButton")->isEnabled());
 
-    click("cancelLoginButton");
-    ASSERT_TRUE(waitUntil([&] { return shown("accountsError") != nullptr; }));
-    EXPECT_FALSE(browserWait.waiting);
-    EXPECT_EQ(text("accountsError"), QString("Sign-in failed: ") + WaitingBrowser::kCancelled);
-    EXPECT_EQ(shown("loginOptions"), nullptr);
-    EXPECT_FALSE(prefs.contains(kVerifierKey));
-    EXPECT_FALSE(session->remoteAccount());
-    click("signInButton");
-    EXPECT_TRUE(shown("googleButton")->isEnabled());
+        if (cancel)
+            click("cancelLoginButton");
+        ASSERT_TRUE(waitUntil([&] { return shown("accountsError") != nullptr; }));
+        EXPECT_FALSE(browserWait.isWaiting());
+        EXPECT_EQ(text("accountsError"), expected);
+        EXPECT_EQ(shown("loginOptions") == nullptr, cancel) << "cancel closes the choices";
+        EXPECT_FALSE(prefs.contains(kVerifierKey));
+        EXPECT_FALSE(session->remoteAccount());
+        if (cancel)
+            click("signInButton");
+        EXPECT_TRUE(shown("googleButton")->isEnabled());
+        view.reset();
+        session.reset();
+    }
 }
 
 TEST_F(AccountsViewTest, StatisticsCountTheCurrentAccountsLiveRows)
@@ -514,4 +518,3 @@ TEST_F(AccountsViewTest, ControlsThatClearRowsWaitForIdle)
     session->cancelRecording();
 }
 
-#include "AccountsViewTest.moc"

@@ -24,6 +24,9 @@
 
 namespace {
 
+// The recordings name no device, so every one is this device's to repair.
+const QString kDeviceId = QStringLiteral("BENCH-DEVICE");
+
 // Every recording of the store, with slices and files as a long history leaves them.
 void populate(DatabaseManager& db, const RecordingFileManager& files, int recordings)
 {
@@ -71,7 +74,7 @@ void populate(DatabaseManager& db, const RecordingFileManager& files, int record
 // The former pass: one slices statement per recording, one write per corrected row.
 void formerPass(DatabaseManager& db, const RecordingFileManager& files, Logger& logger)
 {
-    const StartupRecovery rules(db, files, logger, finishLeftoverAudioFile);
+    const StartupRecovery rules(db, files, logger, finishLeftoverAudioFile, kDeviceId);
     for (Recording recording : db.fetchRecordingsWithStatus({RecordingStatus::recording, RecordingStatus::paused},
                                                             std::nullopt)) {
         const RecordingStatus status = rules.deduceRecordingStatus(recording, db.fetchSlices(recording.id, false));
@@ -137,7 +140,7 @@ int main(int argc, char** argv)
         {
             DatabaseManager db(files.baseDirectory());
             timer.start();
-            StartupRecovery(db, files, logger, finishLeftoverAudioFile).run();
+            StartupRecovery(db, files, logger, finishLeftoverAudioFile, kDeviceId).run();
             current.push_back(timer.nsecsElapsed() / 1e6);
         }
     }

@@ -3,7 +3,9 @@
 #include <QStandardPaths>
 
 #include "app/ApplicationShell.h"
+#include "app/LaunchRoutes.h"
 #include "app/LinuxDesktopPlatform.h"
+#include "platform/BrowserWebAuthSession.h"
 #include "platform/HttpClient.h"
 #include "platform/Preferences.h"
 #include "platform/PrivateFiles.h"
@@ -47,11 +49,15 @@ int main(int argc, char** argv)
     Preferences preferences;
     LocaleManager locale(preferences);
     HttpClient http;
-    SessionManager session(preferences, locale, http, linuxDesktopPlatform());
+    SessionPlatform platform = linuxDesktopPlatform();
+    // The sign-in opens the browser through the desktop the controller keeps.
+    auto browser = std::make_unique<BrowserWebAuthSession>(*platform.windows);
+    BrowserWebAuthSession& signInBrowser = *browser;
+    platform.webAuthSession = std::move(browser);
+    SessionManager session(preferences, locale, http, std::move(platform));
     Updater updater(http, [&locale](const QString& key) { return locale.text(key); });
     ApplicationShell shell(session, updater, session.alerts(), std::make_unique<X11TrayHostWatcher>());
-    QObject::connect(&instance, &SingleInstance::activationRequested, &shell,
-                     &ApplicationShell::showMainWindow);
+    routeLaunches(instance, QApplication::arguments().mid(1), shell, signInBrowser, session.logger());
     if (!quitSignals.errorString().isEmpty())
         session.logger().error(QStringLiteral("App: ") + quitSignals.errorString());
     QObject::connect(&quitSignals, &QuitSignalWatcher::received, &app, [&session](int signalNumber) {

@@ -1,5 +1,6 @@
 #include "session/SessionManager.h"
 
+#include <QCoroTimer>
 #include <QTimer>
 
 #include "platform/Accessibility.h"
@@ -10,6 +11,7 @@
 #include "platform/KeySynthesizer.h"
 #include "platform/PermissionProvider.h"
 #include "platform/Preferences.h"
+#include "platform/UnavailableWebAuthSession.h"
 #include "platform/WebAuthSession.h"
 #include "session/FloatingPanel.h"
 #include "session/HotkeyManager.h"
@@ -20,6 +22,7 @@
 #include "store/RecordId.h"
 #include "store/RecordingFileManager.h"
 #include "store/Slice.h"
+#include "sync/AuthStateStream.h"
 #include "sync/BackendClient.h"
 #include "sync/SyncManager.h"
 #include "transcription/PostProcessor.h"
@@ -53,7 +56,7 @@ SessionManager::SessionManager(Preferences& preferences, LocaleManager& locale, 
     performStartupChecks();
     forwardChanges();
     schedulePermissionStep(platform.startupTiming.permissionStep);
-    enforceLocalMode();
+    applySyncSetting();
     schedulePanelStep(platform.startupTiming.panelStep);
     m_logger->info(QStringLiteral("App: initialization complete, deviceId: ") + deviceId()
                    + QStringLiteral(", userId: ") + currentUserId());
@@ -85,8 +88,12 @@ void SessionManager::buildComponents(SessionPlatform& platform)
     m_fileManager = std::make_unique<RecordingFileManager>();
     m_logger = std::make_unique<Logger>(m_fileManager->logsDirectory());
     m_db = std::make_unique<DatabaseManager>(m_fileManager->baseDirectory());
+    m_makeBackendClient = std::move(platform.backendClient);
+    m_webAuthSession = std::move(platform.webAuthSession);
+    m_startupSyncDelay = platform.startupTiming.startupSync;
     m_syncManager = std::make_unique<SyncManager>(*m_db, *m_logger, m_preferences,
-                                                  [this]() -> BackendClient& { return backendClient(); });
+                                                  [this]() -> BackendClient& { return backendClient(); },
+                                                  platform.syncTiming);
     m_audioRecorder = std::make_unique<AudioRecorder>(*m_fileManager, *m_db, *m_logger,
                                                       platform.audioCapture,
                                                       platform.audioFileWriter,
@@ -159,8 +166,12 @@ void SessionManager::setupAudioRecorderCallbacks()
 
 void SessionManager::performStartupChecks()
 {
-    const auto interrupted = m_db->fetchRecordingsWithStatus(
+    auto interrupted = m_db->fetchRecordingsWithStatus(
         {RecordingStatus::recording, RecordingStatus::paused}, std::nullopt);
+    // Another device's recording still under way there was not interrupted.
+    // The id as stored: one made only now names no recording yet.
+    const QString device = m_preferences.text(PrefKey::deviceId);
+    interrupted.removeIf([&device](const Recording& r) { return !StartupRecovery::isMadeHere(r.deviceId, device); });
     if (!interrupted.isEmpty())
         m_logger->info(QStringLiteral("SessionManager: found %1 interrupted recording(s)")
                            .arg(interrupted.size()));
@@ -170,7 +181,7 @@ void SessionManager::performStartupChecks()
 
 void SessionManager::performAsyncStartupChecks()
 {
-    StartupRecovery(*m_db, *m_fileManager, *m_logger, m_finishLeftoverAudio).run();
+    StartupRecovery(*m_db, *m_fileManager, *m_logger, m_finishLeftoverAudio, deviceId()).run();
     if (RecordingFileManager::reachesDiskWarningThreshold(m_fileManager->recordingsDirectorySize()))
         m_logger->warning(QStringLiteral("SessionManager: recordings directory exceeds 10GB"));
     m_fileManager->cleanOldLogs(m_clock());
@@ -204,10 +215,12 @@ void SessionManager::schedulePanelStep(std::chrono::milliseconds delay)
     });
 }
 
-void SessionManager::enforceLocalMode()
+void SessionManager::applySyncSetting()
 {
-    // Account sync is not part of this build, so an account left current by
-    // hand or by an older settings file goes back to local data.
+    if (m_preferences.enableSync()) {
+        activateSync();
+        return;
+    }
     if (currentUserId() == QLatin1String(Preferences::kLocalUserId))
         return;
     m_logger->info(QStringLiteral("SessionManager: sync disabled, forcing local mode"));
@@ -555,29 +568,170 @@ void SessionManager::resetToIdle()
 
 // ---- account sync ----
 
+namespace {
+
+bool isLocal(const QString& userId) { return userId == QLatin1String(Preferences::kLocalUserId); }
+
+QString checkpointKey(const char* prefix, const QString& userId) { return QLatin1String(prefix) + userId; }
+
+}  // namespace
+
 BackendClient& SessionManager::backendClient()
 {
-    if (!m_backendClient)
-        m_backendClient = std::make_unique<BackendClient>(m_preferences, m_http, BackendConfig::fromEnvironment(),
-                                                          systemWallClock);
+    if (!m_backendClient) {
+        m_backendClient = m_makeBackendClient
+            ? m_makeBackendClient()
+            : std::make_unique<BackendClient>(m_preferences, m_http, BackendConfig::fromEnvironment(),
+                                              systemWallClock);
+    }
     return *m_backendClient;
+}
+
+WebAuthSession& SessionManager::webAuthSession()
+{
+    if (!m_webAuthSession)
+        m_webAuthSession = std::make_unique<UnavailableWebAuthSession>();
+    return *m_webAuthSession;
 }
 
 void SessionManager::activateSync()
 {
-    if (m_syncActive)
+    if (m_authListener)
         return;
     m_logger->info(QStringLiteral("SessionManager: activating sync features"));
-    m_syncActive = true;
+    loadRemoteAccount();
+    ++m_activation;
+    m_authListener = backendClient().authStateChanges();
+    connect(m_authListener.get(), &AuthStateStream::changed, this, &SessionManager::onAuthStateChange);
+    runStartupSync(m_activation);
 }
 
 void SessionManager::deactivateSync()
 {
     m_logger->info(QStringLiteral("SessionManager: deactivating sync features"));
     m_syncManager->stopPeriodicSync();
-    m_syncActive = false;
-    if (currentUserId() != QLatin1String(Preferences::kLocalUserId))
+    // Deleting the stream ends the subscription.
+    m_authListener.reset();
+    if (!isLocal(currentUserId()))
         m_preferences.setValue(PrefKey::currentUserId, QString::fromLatin1(Preferences::kLocalUserId));
+}
+
+void SessionManager::onAuthStateChange(const AuthStateChange& change)
+{
+    const QString previousUser = currentUserId();
+    setSupabaseUser(change.session ? std::optional<BackendUser>(change.session->user) : std::nullopt);
+    if (!change.session) {
+        m_logger->info(QStringLiteral("Auth: state changed, user signed out"));
+        m_syncManager->stopPeriodicSync();
+        return;
+    }
+    const BackendUser& user = change.session->user;
+    const QString userId = user.id.toUpper();
+    m_logger->info(QStringLiteral("Auth: state changed, user: ")
+                   + (user.email.isEmpty() ? QStringLiteral("unknown") : user.email) + QStringLiteral(" (")
+                   + userId + QStringLiteral(")"));
+    setRemoteAccount(user);
+    if (isLocal(previousUser)) {
+        m_logger->info(QStringLiteral("Auth: auto-switching from local to ") + userId);
+        m_preferences.setValue(PrefKey::currentUserId, userId);
+    }
+    const QString current = currentUserId();
+    if (current == previousUser || isLocal(current))
+        return;
+    m_syncManager->stopPeriodicSync();
+    m_syncManager->sync(current);
+    m_syncManager->startPeriodicSync(current);
+}
+
+QCoro::Task<void> SessionManager::runStartupSync(int activation)
+{
+    const QPointer<SessionManager> self(this);
+    QTimer delay;
+    delay.setSingleShot(true);
+    delay.start(m_startupSyncDelay);
+    co_await delay;
+    // A later activation runs a start-up sync of its own.
+    if (!self || m_activation != activation || !m_authListener)
+        co_return;
+    const QString userId = currentUserId();
+    if (isLocal(userId))
+        co_return;
+    m_logger->info(QStringLiteral("SessionManager: startup sync for ") + userId);
+    co_await m_syncManager->sync(userId);
+    // Sync switched off meanwhile, or another account made current, must not
+    // get this account's periodic sync back.
+    if (!self || m_activation != activation || !m_authListener || currentUserId() != userId)
+        co_return;
+    m_syncManager->startPeriodicSync(userId);
+}
+
+void SessionManager::loadRemoteAccount()
+{
+    m_remoteAccount = AccountInfo::fromJson(m_preferences.value(PrefKey::cachedAccounts).toByteArray());
+    emit accountChanged();
+}
+
+void SessionManager::setRemoteAccount(const BackendUser& user)
+{
+    m_remoteAccount = AccountInfo{
+        user.id.toUpper(),
+        user.email.isEmpty() ? QStringLiteral("Unknown") : user.email,
+        user.provider.isEmpty() ? QStringLiteral("unknown") : user.provider,
+    };
+    emit accountChanged();
+    saveRemoteAccount();
+}
+
+void SessionManager::setSupabaseUser(std::optional<BackendUser> user)
+{
+    m_supabaseUser = std::move(user);
+    emit accountChanged();
+}
+
+void SessionManager::clearSupabaseUser() { setSupabaseUser(std::nullopt); }
+
+void SessionManager::clearRemoteAccount()
+{
+    m_remoteAccount.reset();
+    emit accountChanged();
+}
+
+void SessionManager::saveRemoteAccount()
+{
+    if (m_remoteAccount)
+        m_preferences.setValue(PrefKey::cachedAccounts, m_remoteAccount->toJson());
+    else
+        m_preferences.remove(PrefKey::cachedAccounts);
+}
+
+void SessionManager::clearRemoteUserData(const QString& userId)
+{
+    if (isLocal(userId))
+        return;
+    m_logger->info(QStringLiteral("SessionManager: clearing local data for remote user ") + userId);
+    // The sync before this may have failed (offline): rows it did not push
+    // stay, hidden while another user is current, and are pushed once the
+    // account is current again.
+    if (const std::optional<QString> reason = reasonToKeepRows(userId))
+        m_logger->warning(QStringLiteral("SessionManager: kept the local data of ") + userId
+                          + QStringLiteral(": ") + *reason);
+    else
+        m_db->deleteUserData(userId);
+    // Without checkpoints the account's next sync pulls in full.
+    m_preferences.remove(checkpointKey("lastPullTime_", userId));
+    m_preferences.remove(checkpointKey("lastFullSyncTime_", userId));
+}
+
+std::optional<QString> SessionManager::reasonToKeepRows(const QString& userId) const
+{
+    if (m_state != SessionState::idle)
+        return QStringLiteral("a dictation is under way");
+    if (m_orchestrator->hasWorkUnderWay())
+        return QStringLiteral("transcriptions are under way");
+    if (!m_db->fetchDirtyRecordings(userId).isEmpty() || !m_db->fetchDirtySlices(userId).isEmpty()
+        || !m_db->fetchDirtyGlossaryItems(userId).isEmpty())
+        return QStringLiteral("it has changes not yet synced");
+    return std::nullopt;
 }
 
 void SessionManager::showPermissionAlert(const QString& title, const QString& message,

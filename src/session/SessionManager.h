@@ -19,6 +19,7 @@
 #include "store/AccountInfo.h"
 #include "store/Recording.h"
 #include "sync/BackendSession.h"
+#include "sync/SyncManager.h"
 #include "transcription/HttpTiming.h"
 #include "transcription/TranscriptionOrchestrator.h"
 
@@ -37,9 +38,10 @@ class PermissionProvider;
 class PostProcessor;
 class Preferences;
 class RecordingFileManager;
+class AuthStateStream;
 class BackendClient;
-class SyncManager;
 class WebAuthSession;
+struct AuthStateChange;
 
 enum class SessionState { idle, recording, paused, processing, confirming };
 
@@ -90,6 +92,7 @@ struct SessionPlatform
     OrchestratorTiming orchestratorTiming;
     HttpTiming httpTiming;
     StartupTiming startupTiming;
+    SyncTiming syncTiming;
 
     // Makes the backend client on its first use (none: the app's own, from
     // the environment); tests give one over their fake backend.
@@ -151,8 +154,9 @@ public:
     void clearRemoteUserData(const QString& userId);
     // The backend client, made on first use: a start with sync off makes none.
     BackendClient& backendClient();
-    // The browser step of a sign-in.
-    WebAuthSession& webAuthSession() { return *m_webAuthSession; }
+    // The browser step of a sign-in. Safe to call without one given: a
+    // sign-in then fails at once, saying that this build cannot open one.
+    WebAuthSession& webAuthSession();
 
     // The components, for the views.
     Preferences& preferences() { return m_preferences; }
@@ -198,7 +202,19 @@ private:
     void forwardChanges();
     void schedulePanelStep(std::chrono::milliseconds delay);
     void schedulePermissionStep(std::chrono::milliseconds delay);
-    void enforceLocalMode();
+    // Starts account sync when "enableSync" is on, else makes local data current.
+    void applySyncSetting();
+    // One element of the auth-state stream, handled to its end before the next.
+    void onAuthStateChange(const AuthStateChange& change);
+    // Waits, then syncs the current account and starts its periodic sync,
+    // unless the activation `activation` has ended meanwhile.
+    QCoro::Task<void> runStartupSync(int activation);
+    void loadRemoteAccount();
+    void setRemoteAccount(const BackendUser& user);
+    void setSupabaseUser(std::optional<BackendUser> user);
+    // Why an account's rows must stay for now: work that may still write or
+    // push them; none when they may go.
+    std::optional<QString> reasonToKeepRows(const QString& userId) const;
 
     void startRecording();
     // Stops the recorder and writes the recording as recorded with its
@@ -247,7 +263,9 @@ private:
     };
     std::optional<UnstoredStop> m_unstoredStop;
     bool m_permissionAlertOpen = false;
-    bool m_syncActive = false;
+    // Counts the activations of account sync: a start-up sync belongs to one.
+    int m_activation = 0;
+    std::chrono::milliseconds m_startupSyncDelay{0};
 
     std::unique_ptr<RecordingFileManager> m_fileManager;
     std::unique_ptr<Logger> m_logger;
@@ -258,6 +276,9 @@ private:
     std::function<std::unique_ptr<BackendClient>()> m_makeBackendClient;
     std::unique_ptr<WebAuthSession> m_webAuthSession;
     std::unique_ptr<BackendClient> m_backendClient;
+    // The auth-state listener's subscription, from activateSync() until
+    // deactivateSync(); it goes before the client that feeds it.
+    std::unique_ptr<AuthStateStream> m_authListener;
     std::unique_ptr<SyncManager> m_syncManager;
     std::unique_ptr<AudioRecorder> m_audioRecorder;
     std::unique_ptr<HotkeyManager> m_hotkeyManager;

@@ -43,23 +43,34 @@ std::optional<SliceFileName> parseSliceFileName(const QString& name)
 } // namespace
 
 StartupRecovery::StartupRecovery(DatabaseManager& db, const RecordingFileManager& files, Logger& logger,
-                                 LeftoverAudioFinisher finishLeftoverAudio)
+                                 LeftoverAudioFinisher finishLeftoverAudio, QString deviceId)
     : m_db(db)
     , m_files(files)
     , m_logger(logger)
     , m_finishLeftoverAudio(std::move(finishLeftoverAudio))
+    , m_deviceId(std::move(deviceId))
 {
+}
+
+bool StartupRecovery::isMadeHere(const std::optional<QString>& recordingDeviceId, const QString& deviceId)
+{
+    return !recordingDeviceId || recordingDeviceId->isEmpty()
+        || recordingDeviceId->compare(deviceId, Qt::CaseInsensitive) == 0;
 }
 
 void StartupRecovery::run()
 {
     const QStringList listed = m_files.listAllRecordingFiles();
-    const QList<DatabaseManager::SliceState> slices = m_db.fetchSliceStatesOfLiveRecordings();
+    QList<DatabaseManager::SliceState> slices = m_db.fetchSliceStatesOfLiveRecordings();
     QSet<QString> named;
     for (const DatabaseManager::SliceState& slice : slices)
         named.insert(slice.filename);
-    const QList<Recording> unfinished = m_db.fetchRecordingsWithStatus(
+    slices.removeIf([this](const DatabaseManager::SliceState& slice) {
+        return !isMadeHere(slice.recordingDeviceId, m_deviceId);
+    });
+    QList<Recording> unfinished = m_db.fetchRecordingsWithStatus(
         {RecordingStatus::recording, RecordingStatus::paused, RecordingStatus::failed}, std::nullopt);
+    unfinished.removeIf([this](const Recording& r) { return !isMadeHere(r.deviceId, m_deviceId); });
 
     const QList<Slice> adopted = adoptSliceFiles(unfinished, listed, named);
     const QList<Recording> recordings = correctRecordings(unfinished, adopted);

@@ -30,6 +30,11 @@ class RecordingFileManager;
 // 3. Every slice of a recording that is not deleted takes the status its
 //    text and file allow (completed, pending or lost), its update time kept.
 //
+// Only recordings made on this device (or naming no device) and their slices
+// are touched: another device's recording pulled while it was still being
+// recorded there is not interrupted, and a status written here would be
+// newer than that device's finished text and replace it everywhere.
+//
 // The store is read in two statements (and one more for each recording
 // whose status or length changes) and written in one transaction, so that
 // the pass stays short with thousands of recordings: it runs on the main
@@ -38,9 +43,13 @@ class StartupRecovery
 {
 public:
     StartupRecovery(DatabaseManager& db, const RecordingFileManager& files, Logger& logger,
-                    LeftoverAudioFinisher finishLeftoverAudio);
+                    LeftoverAudioFinisher finishLeftoverAudio, QString deviceId);
 
     void run();
+
+    // Whether a recording naming `recordingDeviceId` was made on the device
+    // `deviceId` (or names none), and so is this device's to repair.
+    static bool isMadeHere(const std::optional<QString>& recordingDeviceId, const QString& deviceId);
 
     // The status a recording left recording or paused deserves, the first
     // rule that applies: its own raw text (completed with a cleaned text,
@@ -60,4 +69,5 @@ private:
     const RecordingFileManager& m_files;
     Logger& m_logger;
     LeftoverAudioFinisher m_finishLeftoverAudio;
+    const QString m_deviceId;
 };

@@ -563,7 +563,7 @@ QList<DatabaseManager::SliceState> DatabaseManager::fetchSliceStatesOfLiveRecord
     QList<SliceState> states;
     const bool complete = forEachRow(
         QStringLiteral("SELECT s.id, s.recording_id, s.filename, s.status,\n"
-                       "       typeof(s.raw_text) = 'text', s.deleted_at IS NOT NULL\n"
+                       "       typeof(s.raw_text) = 'text', s.deleted_at IS NOT NULL, r.device_id\n"
                        "FROM slices s\n"
                        "JOIN recordings r ON s.recording_id = r.id\n"
                        "WHERE r.deleted_at IS NULL;"),
@@ -577,7 +577,10 @@ QList<DatabaseManager::SliceState> DatabaseManager::fetchSliceStatesOfLiveRecord
             states.append(SliceState{columnText(statement, 0), columnText(statement, 1),
                                      columnText(statement, 2), *status,
                                      sqlite3_column_int(statement, 4) != 0,
-                                     sqlite3_column_int(statement, 5) != 0});
+                                     sqlite3_column_int(statement, 5) != 0,
+                                     sqlite3_column_type(statement, 6) == SQLITE_TEXT
+                                         ? std::optional<QString>(columnText(statement, 6))
+                                         : std::nullopt});
         });
     return complete ? states : QList<SliceState>();
 }

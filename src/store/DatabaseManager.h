@@ -51,6 +51,8 @@ public:
         SliceStatus status = SliceStatus::pending;
         bool hasRawText = false;
         bool deleted = false;
+        // The device that made the slice's recording; none when not named.
+        std::optional<QString> recordingDeviceId;
     };
 
     // A row as a push sent it: its id and the updated_at text it carried. A

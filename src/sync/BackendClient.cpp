@@ -254,6 +254,10 @@ QCoro::Task<Result<BackendSession, BackendError>> BackendClient::signInWithOAuth
     if (const std::optional<QString> problem = m_config.problem())
         co_return BackendError::notConfigured(*problem);
 
+    // A second sign-in would replace the verifier the first one's callback needs.
+    if (m_signingIn)
+        co_return BackendError::signIn(QStringLiteral("Another sign-in is already under way."));
+    m_signingIn = true;
     const QString verifier = PkceCodes::newVerifier();
     m_storage.store(verifierKey(), verifier.toUtf8());
     QUrl authorize = m_config.accountUrl(QStringLiteral("authorize"));
@@ -268,6 +272,7 @@ QCoro::Task<Result<BackendSession, BackendError>> BackendClient::signInWithOAuth
     const Result<QUrl, QString> callback = co_await browser.authenticate(authorize, scheme);
     if (!self)
         co_return clientGone();
+    m_signingIn = false;
     // The verifier is read back as the sign-in stored it, then forgotten.
     const std::optional<QByteArray> storedVerifier = m_storage.retrieve(verifierKey());
     m_storage.remove(verifierKey());

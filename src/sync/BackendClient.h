@@ -138,6 +138,7 @@ private:
     UserDefaultsLocalStorage m_storage;
 
     bool m_started = false;
+    bool m_signingIn = false;   // a sign-in holds the verifier entry
     QTimer* m_ticker = nullptr;
     std::shared_ptr<SessionRefresh> m_refresh;   // the refresh under way
     QList<Subscriber> m_subscribers;

@@ -97,6 +97,9 @@ public:
     bool canRegenerate(const Recording& recording) const;
     // Whether a retry or regenerate of the recording is under way.
     bool isRetrying(const QString& recordingId) const { return m_retrying.contains(recordingId); }
+    // Whether a slice transcription or a retry still runs: either may write
+    // rows after this returns.
+    bool hasWorkUnderWay() const { return !m_transcribing.isEmpty() || !m_retrying.isEmpty(); }
 
     Progress progress() const { return m_progress; }
 

@@ -7,9 +7,9 @@
 #include "session/SessionManager.h"
 #include "store/LocaleManager.h"
 #include "store/Logger.h"
+#include "ui/AccountsView.h"
 #include "ui/DebugConsoleView.h"
 #include "ui/GlossaryView.h"
-#include "ui/PlainLabel.h"
 #include "ui/RecordingListView.h"
 #include "ui/RecordingStatusBar.h"
 #include "ui/SettingsView.h"
@@ -175,22 +175,11 @@ QWidget* MainView::buildScreen(int tab, QWidget* parent)
     case glossaryTab: return new GlossaryView(m_session, parent);
     case accountsTab:
         if (m_shownEnableSync)
-            return buildLine("accounts.unavailable", QStringLiteral("accountsScreen"), parent);
+            return new AccountsView(m_session, parent);
         break;
     case debugTab: return new DebugConsoleView(m_session.logger(), parent);
     }
     return new SettingsView(m_session, parent);
-}
-
-QWidget* MainView::buildLine(const char* key, const QString& name, QWidget* parent)
-{
-    auto* line = new PlainLabel(1, parent);
-    line->setObjectName(name);
-    line->setAlignment(Qt::AlignCenter);
-    line->setFont(Style::font(Style::TextSize::body));
-    Style::setTextColour(*line, Style::secondary(line->palette()));
-    line->setFullText(m_session.locale().text(key));
-    return line;
 }
 
 void MainView::activateSettingsTab()

@@ -52,8 +52,6 @@ private:
     // The selected tab's screen, built anew.
     void showScreen();
     QWidget* buildScreen(int tab, QWidget* parent);
-    // One line for the screens this version does not have.
-    QWidget* buildLine(const char* key, const QString& name, QWidget* parent);
 
     void activateSettingsTab();
     void onPreferenceChanged(const QString& key);

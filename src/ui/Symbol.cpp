@@ -28,6 +28,7 @@ const char* fileName(Symbol symbol)
     case Symbol::textBookClosed: return "text.book.closed";
     case Symbol::plusCircleFill: return "plus.circle.fill";
     case Symbol::pencil: return "pencil";
+    case Symbol::circle: return "circle";
     }
     return "";
 }

@@ -26,6 +26,7 @@ enum class Symbol {
     textBookClosed,
     plusCircleFill,
     pencil,
+    circle,
 };
 
 namespace Symbols {

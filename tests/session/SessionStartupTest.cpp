@@ -100,8 +100,8 @@ class SessionStartupLocalMode : public SessionStartupTest,
 
 }  // namespace
 
-// Account sync is not built yet, so an account left current goes back to
-// local data, whatever "enableSync" says.
+// With account sync off, an account left current goes back to local data
+// (sync on: SessionAccountStartupTest).
 TEST_P(SessionStartupLocalMode, MakesLocalCurrent)
 {
     const LocalModeCase c = GetParam();
@@ -128,7 +128,6 @@ TEST_P(SessionStartupLocalMode, MakesLocalCurrent)
 INSTANTIATE_TEST_SUITE_P(
     Sync, SessionStartupLocalMode,
     testing::Values(LocalModeCase{"AccountWithSyncOff", kAccountId, false, true},
-                    LocalModeCase{"AccountWithSyncOn", kAccountId, true, true},
                     LocalModeCase{"AccountWithoutSyncFlag", kAccountId, std::nullopt, true},
                     LocalModeCase{"LocalAlready", QString("local"), true, false},
                     LocalModeCase{"NothingStored", std::nullopt, std::nullopt, false}),

@@ -253,7 +253,7 @@ TEST(LocaleTables, EveryKeyTheScreensUseIsPresentWithItsArguments)
         {"accounts.signOutFailed", 1}, {"accounts.syncing", 0}, {"accounts.lastSync", 1},
         {"accounts.notSynced", 0}, {"accounts.syncNow", 0}, {"accounts.statistics", 0},
         {"accounts.recordings", 0}, {"accounts.slices", 0}, {"accounts.glossary", 0},
-        {"accounts.duration", 0}, {"accounts.slicesFailed", 1}, {"accounts.unavailable", 0},
+        {"accounts.duration", 0}, {"accounts.slicesFailed", 1},
         {"screen.later", 0},
         {"update.availableTitle", 0}, {"update.availableMessage", 2}, {"update.download", 1},
         {"update.releaseNotes", 1}, {"update.upToDateTitle", 0}, {"update.upToDateMessage", 1},

@@ -19,7 +19,7 @@ QString FakeDesktopWindows::focusedWindowTitle(const DesktopApplication& applica
 bool FakeDesktopWindows::openUrl(const QUrl& url)
 {
     openedUrls.append(url);
-    return true;
+    return !refuseUrls;
 }
 
 bool FakeDesktopWindows::openFolder(const QString& path)

@@ -21,6 +21,7 @@ public:
     std::optional<DesktopApplication> frontmost;
     Activation activation = Activation::obeyed;
     QHash<quint32, QString> titles;   // by window id
+    bool refuseUrls = false;          // openUrl() finds no program
 
     QList<DesktopApplication> activated;
     QList<QUrl> openedUrls;

@@ -1,7 +1,7 @@
 // Screenshots of the dictation screens, taken from the screen of a real X
 // display (scripts/screenshots runs this inside the private headless desktop):
 // the floating panel and the status strip in every state, the main window on
-// each tab, and the debug console with a line of every level. The views are
+// each tab, the debug console with a line of every level and the accounts tab. The views are
 // the real ones on the controller of the session tests' fixture.
 //
 //   talvex_screenshots FOLDER LANGUAGE     (LANGUAGE: en or zh-Hans)
@@ -21,7 +21,13 @@
 
 #include "platform/x11/X11WindowHints.h"
 #include "store/RecordId.h"
+#include "support/FakeBackend.h"
+#include "support/RunTask.h"
+#include "support/ScriptedWebAuthSession.h"
 #include "support/TempHome.h"
+#include "support/TestClock.h"
+#include "sync/BackendClient.h"
+#include "sync/SyncManager.h"
 #include "ui/FloatingPanelController.h"
 #include "ui/GlossaryRowView.h"
 #include "ui/MainWindow.h"
@@ -115,9 +121,14 @@ protected:
         shoot(*window, "main-" + state);
     }
 
-    void build()
+    // `adjust` changes the scripted platform before the controller is built.
+    void build(const std::function<void(SessionPlatform&)>& adjust = {})
     {
-        buildReady();
+        SessionPlatform platform = scriptedPlatform();
+        if (adjust)
+            adjust(platform);
+        SessionFixture::build(std::move(platform));
+        ASSERT_TRUE(waitUntil([&] { return !permissions.trustChecks().isEmpty(); }));
         ASSERT_TRUE(waitUntil([&] { return panelWindow(*session) != nullptr; }));
         strip = std::make_unique<RecordingStatusBar>(*session);
         strip->setWindowTitle(QStringLiteral("Status strip"));
@@ -394,4 +405,69 @@ int main(int argc, char** argv)
     QApplication::setOrganizationName("Talvex");
     QApplication::setApplicationName("Talvex");
     return RUN_ALL_TESTS();
+}
+
+// The accounts tab over the fake backend: local current with the account
+// cached; the account current with statistics, a failed sync and a failed
+// sign-out.
+TEST_F(Screenshots, Accounts)
+{
+    TestClock clock;
+    FakeBackend backend{clock};
+    const FakeBackend::User alice = backend.addUser("alice@example.com");
+    ScriptedWebAuthSession* browser = nullptr;
+    prefs.setValue(PrefKey::enableSync, true);
+    build([&](SessionPlatform& platform) {
+        platform.backendClient = [&] {
+            return std::make_unique<BackendClient>(prefs, http,
+                                                   BackendConfig(backend.url(), FakeBackend::kPublishableKey),
+                                                   clock.wallClock(), AuthTiming{.tickInterval = 1h});
+        };
+        auto scripted = std::make_unique<ScriptedWebAuthSession>();
+        browser = scripted.get();
+        platform.webAuthSession = std::move(scripted);
+    });
+    session->activateSync();
+    SyncManager& sync = session->syncManager();
+    backend.setSignInUser(alice.id);
+    const auto result = runTask(session->backendClient().signInWithOAuth(*browser));
+    ASSERT_TRUE(result && result->ok());
+    ASSERT_TRUE(waitUntil([&] {
+        return session->remoteAccount() && prefs.currentUserId() == session->remoteAccount()->id
+            && sync.lastSyncTime() && !sync.isSyncing();
+    }));
+    const QString id = session->remoteAccount()->id;
+
+    click(*window, "tabAccounts");
+    click(*window, "localRow");
+    ASSERT_TRUE(waitUntil([&] { return prefs.currentUserId() == "local"; }));
+    shoot(*window, "accounts-local");
+
+    DatabaseManager& db = session->database();
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const double durations[] = {42.5, 3725, 610};
+    for (int i = 0; i < 3; ++i) {
+        Recording r{.id = newRecordId(), .userId = id, .createdAt = now, .duration = durations[i],
+                    .status = RecordingStatus::completed, .updatedAt = now};
+        ASSERT_TRUE(db.insertRecording(r));
+        for (int index = 1; index <= 3; ++index) {
+            Slice slice{.id = newRecordId(), .userId = id, .recordingId = r.id, .sliceIndex = index,
+                        .filename = RecordingFileManager::generateSliceFilename(r.id, index, now),
+                        .status = i == 2 && index == 3 ? SliceStatus::failed : SliceStatus::completed,
+                        .updatedAt = now};
+            ASSERT_TRUE(db.insertSlice(slice));
+        }
+    }
+    db.insertGlossaryItem({newRecordId(), id, "Kubernetes", std::nullopt, now, now});
+    click(*window, "remoteRow");
+    ASSERT_TRUE(waitUntil([&] { return !sync.isSyncing() && sync.lastSyncTime(); }));
+    backend.addFault({"POST", "/auth/v1/logout", FakeBackend::Fault::Kind::serverError, 1, 500});
+    click(*window, "remoteRowSignOut");
+    ASSERT_TRUE(waitUntil([&] { return shown(*window, "accountsError") != nullptr && !sync.isSyncing(); }));
+    // The failed sign-out dropped the client's session: a term written now
+    // cannot be pushed, and the push's error stays.
+    db.insertGlossaryItem({newRecordId(), id, "PostgreSQL", std::nullopt, now, now});
+    click(*window, "syncNowButton");
+    ASSERT_TRUE(waitUntil([&] { return !sync.isSyncing() && sync.lastError(); }, 30000));
+    shoot(*window, "accounts-account");
 }

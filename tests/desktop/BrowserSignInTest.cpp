@@ -35,6 +35,7 @@
 #include "support/TestClock.h"
 #include "support/ToneCapture.h"
 #include "sync/BackendClient.h"
+#include "sync/SyncManager.h"
 #include "ui/MainWindow.h"
 
 using namespace std::chrono_literals;
@@ -107,7 +108,15 @@ public:
         platform.keys = std::make_unique<FakeKeySynthesizer>();
         platform.permissions = std::make_unique<FakePermissionProvider>();
         platform.alerts = std::make_unique<FakeAlertPresenter>();
-        platform.startupTiming = {.panelStep = 1ms, .permissionStep = 2ms};
+        // The start-up and periodic syncs wait an hour: only the sign-in's sync reaches the backend.
+        platform.startupTiming = {.panelStep = 1ms, .permissionStep = 2ms, .startupSync = 1h};
+        platform.syncTiming.periodicInterval = 1h;
+        platform.syncTiming.requestTimeout = 5s;
+        platform.backendClient = [this] {
+            return std::make_unique<BackendClient>(prefs, http,
+                                                   BackendConfig(backend.url(), FakeBackend::kPublishableKey),
+                                                   clock.wallClock(), AuthTiming{.tickInterval = 1h, .requestTimeout = 5s});
+        };
         // As main() makes it, with the app itself as the link handler.
         auto signInBrowser = std::make_unique<BrowserWebAuthSession>(
             *standIn, XdgSchemeHandlerSetup{.program = TALVEX_APP});
@@ -118,11 +127,24 @@ public:
         EXPECT_EQ(instance.start({}), SingleInstance::Outcome::primary);
         routeLaunches(instance, {}, *shell, *browser, session->logger());
         backend.setSignInUser(alice.id);
+        // The engine stamps its checkpoints with the real clock.
+        clock.set(QDateTime::currentDateTimeUtc());
+        session->activateSync();
     }
 
+    // A sign-in as the accounts screen starts it.
     std::optional<Result<BackendSession, BackendError>> signIn()
     {
-        return runTask(client.signInWithOAuth(*browser), 30000);
+        return runTask(session->backendClient().signInWithOAuth(session->webAuthSession()), 30000);
+    }
+    QStringList tableRequests() const
+    {
+        QStringList lines;
+        for (const HttpFake::Request& request : backend.requests()) {
+            if (request.path.startsWith("/rest/v1/"))
+                lines << QString::fromUtf8(request.method + ' ' + request.path);
+        }
+        return lines;
     }
     QStringList logLines()
     {
@@ -141,8 +163,6 @@ public:
     TestClock clock;
     FakeBackend backend{clock};
     FakeBackend::User alice = backend.addUser("alice@example.com");
-    BackendClient client{prefs, http, BackendConfig(backend.url(), FakeBackend::kPublishableKey), clock.wallClock(),
-                         AuthTiming{.tickInterval = 1h, .requestTimeout = 5s}};
     std::shared_ptr<MemoryAudioFileWriter::Log> writes = std::make_shared<MemoryAudioFileWriter::Log>();
     BrowserStandIn* standIn = nullptr;
     BrowserWebAuthSession* browser = nullptr;
@@ -163,6 +183,13 @@ TEST_F(BrowserSignInTest, TheCallbackOfALaterLaunchCompletesTheSignIn)
     EXPECT_TRUE(prefs.contains(kSessionKey));
     EXPECT_FALSE(prefs.contains(kVerifierKey));
     EXPECT_TRUE(logLines().contains("Sign-in: callback received"));
+    // The account becomes current and is synced.
+    EXPECT_TRUE(waitUntil([&] { return session->syncManager().lastSyncTime().has_value(); }, 10000));
+    EXPECT_EQ(prefs.currentUserId(), alice.id.toUpper());
+    ASSERT_TRUE(session->remoteAccount().has_value());
+    EXPECT_EQ(session->remoteAccount()->email, "alice@example.com");
+    EXPECT_EQ(tableRequests(), (QStringList{"GET /rest/v1/glossary?select=*", "GET /rest/v1/recordings?select=*",
+                                            "GET /rest/v1/slices?select=*"}));
     // The callback raised nothing: the browser stays in front.
     EXPECT_FALSE(shell->mainWindow().isVisible());
 
@@ -178,7 +205,9 @@ TEST_F(BrowserSignInTest, TheCallbackOfALaterLaunchCompletesTheSignIn)
 TEST_F(BrowserSignInTest, AForgedCodeOrAnUnsolicitedCallbackChangesNothing)
 {
     ASSERT_TRUE(signIn().value().ok());
+    ASSERT_TRUE(waitUntil([&] { return session->syncManager().lastSyncTime().has_value(); }, 10000));
     const QByteArray signedIn = prefs.value(kSessionKey).toByteArray();
+    const QString current = prefs.currentUserId();
 
     standIn->rewrite = [](const QUrl& callback) {
         QUrl forged = callback;
@@ -202,6 +231,7 @@ TEST_F(BrowserSignInTest, AForgedCodeOrAnUnsolicitedCallbackChangesNothing)
     }));
     EXPECT_EQ(backend.requests().size(), requests);
     EXPECT_EQ(prefs.value(kSessionKey).toByteArray(), signedIn);
+    EXPECT_EQ(prefs.currentUserId(), current);
     EXPECT_FALSE(shell->mainWindow().isVisible());
     const QString log = logLines().join('\n');
     EXPECT_FALSE(log.contains("forged-code-1234"));

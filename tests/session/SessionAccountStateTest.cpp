@@ -62,6 +62,24 @@ protected:
         return user.id.toUpper();
     }
 
+    // A controller whose start-up sync waits briefly, with alice signed in and
+    // current; her id.
+    QString buildWithAliceCurrent()
+    {
+        startupTiming.startupSync = 20ms;
+        buildOnBackend();
+        const QString aliceId = signIn(alice);
+        prefs.setValue(PrefKey::currentUserId, aliceId);
+        return aliceId;
+    }
+
+    // The next sync's first pull is answered only after a while.
+    void slowFirstPull()
+    {
+        backend.addFault({.method = "GET", .path = "/rest/v1/glossary",
+                          .kind = FakeBackend::Fault::Kind::delay, .delay = 300ms});
+    }
+
     // Whether a periodic sync runs. Stopping it is the one thing that tells,
     // so it is stopped afterwards.
     bool periodicSyncRuns()
@@ -244,10 +262,7 @@ TEST_F(SessionAccountStateTest, SecondElementOfTheSameSessionSyncsNothing)
 
 TEST_F(SessionAccountStateTest, ActivateTwiceSubscribesAndSyncsOnce)
 {
-    startupTiming.startupSync = 20ms;
-    buildOnBackend();
-    const QString aliceId = signIn(alice);
-    prefs.setValue(PrefKey::currentUserId, aliceId);
+    const QString aliceId = buildWithAliceCurrent();
     freshLines();
 
     session->activateSync();
@@ -380,13 +395,9 @@ TEST_F(SessionAccountStateTest, CachedAccountReadsAsNoneWhenUnreadable)
 
 TEST_F(SessionAccountStateTest, DeactivatingDuringTheStartupSyncLeavesNoPeriodicSync)
 {
-    startupTiming.startupSync = 20ms;
-    buildOnBackend();
-    const QString aliceId = signIn(alice);
-    prefs.setValue(PrefKey::currentUserId, aliceId);
+    const QString aliceId = buildWithAliceCurrent();
     // The start-up sync's first pull is still on its way when sync goes off.
-    backend.addFault({.method = "GET", .path = "/rest/v1/glossary", .kind = FakeBackend::Fault::Kind::delay,
-                      .delay = 300ms});
+    slowFirstPull();
     session->activateSync();
     ASSERT_TRUE(lineLogged("SessionManager: startup sync for " + aliceId));
     session->deactivateSync();
@@ -397,12 +408,8 @@ TEST_F(SessionAccountStateTest, DeactivatingDuringTheStartupSyncLeavesNoPeriodic
 
 TEST_F(SessionAccountStateTest, StartupSyncOfAnAccountNoLongerCurrentLeavesItsPeriodicSyncOut)
 {
-    startupTiming.startupSync = 20ms;
-    buildOnBackend();
-    const QString aliceId = signIn(alice);
-    prefs.setValue(PrefKey::currentUserId, aliceId);
-    backend.addFault({.method = "GET", .path = "/rest/v1/glossary", .kind = FakeBackend::Fault::Kind::delay,
-                      .delay = 300ms});
+    const QString aliceId = buildWithAliceCurrent();
+    slowFirstPull();
     session->activateSync();
     ASSERT_TRUE(lineLogged("SessionManager: startup sync for " + aliceId));
     // The accounts screen makes another account current meanwhile.

@@ -61,7 +61,13 @@ BackendClient::BackendClient(Preferences& preferences, HttpClient& http, Backend
 {
 }
 
-BackendClient::~BackendClient() = default;
+BackendClient::~BackendClient()
+{
+    // A sign-in still waiting for the browser never comes back to remove its
+    // verifier: the secret must not outlive it in the settings file.
+    if (m_signingIn)
+        m_storage.remove(verifierKey());
+}
 
 // ---- session storage and announcements ----
 

@@ -1,6 +1,8 @@
 // The backend client's sign-in, the headers of each kind of request, where
 // the session is kept, and what an unusable configuration does.
+#include <QCoroTimer>
 #include <QCryptographicHash>
+#include <QTimer>
 #include <QRegularExpression>
 #include <QUrlQuery>
 #include <QUuid>
@@ -119,6 +121,32 @@ TEST_F(BackendSignInTest, EveryWayASignInFailsLeavesNothingStored)
         EXPECT_FALSE(preferences->contains(kVerifierKey));
         EXPECT_EQ(announced.texts, QStringList{});
     }
+}
+
+TEST_F(BackendSignInTest, AClientThatEndsWhileTheBrowserWaitsLeavesNoVerifier)
+{
+    // A browser step that answers only when the test lets it.
+    struct HeldBrowser : WebAuthSession
+    {
+        QTimer gate;
+        HeldBrowser() { gate.start(std::chrono::hours(1)); }
+        QCoro::Task<Result<QUrl, QString>> authenticate(QUrl, QString) override
+        {
+            co_await gate;
+            co_return QStringLiteral("The browser was closed.");
+        }
+    } browser;
+    auto outcome = std::make_shared<std::optional<Result<BackendSession, BackendError>>>();
+    detail::storeResult(client->signInWithOAuth(browser), outcome);
+    ASSERT_TRUE(waitUntil([&] { return preferences->contains(kVerifierKey); }));
+
+    client.reset();   // the app quits during the sign-in
+    EXPECT_FALSE(preferences->contains(kVerifierKey));
+
+    browser.gate.start(0);
+    ASSERT_TRUE(waitUntil([&] { return outcome->has_value(); }));
+    EXPECT_FALSE((*outcome)->ok());
+    EXPECT_FALSE(preferences->contains(kVerifierKey));
 }
 
 TEST_F(BackendHeadersTest, EachKindOfRequestCarriesItsHeaders)

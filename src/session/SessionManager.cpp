@@ -603,7 +603,10 @@ void SessionManager::activateSync()
     ++m_activation;
     m_authListener = backendClient().authStateChanges();
     connect(m_authListener.get(), &AuthStateStream::changed, this, &SessionManager::onAuthStateChange);
-    runStartupSync(m_activation);
+    // A timer of the controller rather than a task waiting on its own: a
+    // controller that goes during the wait leaves no task behind.
+    QTimer::singleShot(m_startupSyncDelay, Qt::PreciseTimer, this,
+                       [this, activation = m_activation] { runStartupSync(activation); });
 }
 
 void SessionManager::deactivateSync()
@@ -646,12 +649,8 @@ void SessionManager::onAuthStateChange(const AuthStateChange& change)
 QCoro::Task<void> SessionManager::runStartupSync(int activation)
 {
     const QPointer<SessionManager> self(this);
-    QTimer delay;
-    delay.setSingleShot(true);
-    delay.start(m_startupSyncDelay);
-    co_await delay;
     // A later activation runs a start-up sync of its own.
-    if (!self || m_activation != activation || !m_authListener)
+    if (m_activation != activation || !m_authListener)
         co_return;
     const QString userId = currentUserId();
     if (isLocal(userId))

@@ -206,7 +206,8 @@ private:
     void applySyncSetting();
     // One element of the auth-state stream, handled to its end before the next.
     void onAuthStateChange(const AuthStateChange& change);
-    // Waits, then syncs the current account and starts its periodic sync,
+    // Syncs the current account and starts its periodic sync (run by a timer
+    // after the start-up wait),
     // unless the activation `activation` has ended meanwhile.
     QCoro::Task<void> runStartupSync(int activation);
     void loadRemoteAccount();

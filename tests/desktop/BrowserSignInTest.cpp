@@ -179,7 +179,10 @@ TEST_F(BrowserSignInTest, TheCallbackOfALaterLaunchCompletesTheSignIn)
     ASSERT_TRUE(result.has_value());
     ASSERT_TRUE(result->ok()) << result->error().description().toStdString();
     EXPECT_EQ(result->value().user.email, "alice@example.com");
-    EXPECT_EQ(standIn->launchExitCodes, QList<int>{0});   // handed over, not a second app
+    // Handed over, not a second app. The launch may still be ending when
+    // the sign-in has its answer.
+    ASSERT_TRUE(waitUntil([&] { return standIn->launchExitCodes.size() == 1; }, 10000));
+    EXPECT_EQ(standIn->launchExitCodes, QList<int>{0});
     EXPECT_TRUE(prefs.contains(kSessionKey));
     EXPECT_FALSE(prefs.contains(kVerifierKey));
     EXPECT_TRUE(logLines().contains("Sign-in: callback received"));
@@ -217,6 +220,7 @@ TEST_F(BrowserSignInTest, AForgedCodeOrAnUnsolicitedCallbackChangesNothing)
     const auto forged = signIn();
     ASSERT_TRUE(forged.has_value());
     EXPECT_FALSE(forged->ok());
+    ASSERT_TRUE(waitUntil([&] { return standIn->launchExitCodes.size() == 2; }, 10000));
     EXPECT_EQ(standIn->launchExitCodes, (QList<int>{0, 0}));
     EXPECT_EQ(prefs.value(kSessionKey).toByteArray(), signedIn);
     EXPECT_FALSE(prefs.contains(kVerifierKey));

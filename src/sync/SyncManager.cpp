@@ -236,14 +236,22 @@ QCoro::Task<void> SyncManager::runSync(QString userId, bool forced, CancelToken 
     const bool pulled = co_await std::move(pulling);
     if (!self)
         co_return;
+    const std::optional<QString> pullError = m_lastError;
     auto pushing = push(userId, cancel);
     co_await std::move(pushing);
     if (!self)
         co_return;
 
-    if (pulled && full)
-        m_preferences.setValue(checkpointKey(kFullSyncCheckpoint, userId), m_clock());
     setSyncing(false);
+    if (!pulled) {
+        // The push may have had nothing to send and so reached no backend:
+        // its success must not make a sync whose pull failed look done.
+        if (!m_lastError)
+            setLastError(pullError);
+        co_return;
+    }
+    if (full)
+        m_preferences.setValue(checkpointKey(kFullSyncCheckpoint, userId), m_clock());
     m_lastSyncTime = m_clock();
     emit stateChanged();
 }

@@ -413,6 +413,9 @@ QCoro::Task<void> AccountsView::logout()
     session.saveRemoteAccount();
     session.preferences().setValue(PrefKey::currentUserId, kLocal);
     session.logger().info(QStringLiteral("Auth: logged out, switched to local"));
+    // An earlier tap's failure no longer holds.
+    if (view)
+        view->setErrorMessage(std::nullopt);
 }
 
 QCoro::Task<void> AccountsView::signInWithGoogle()

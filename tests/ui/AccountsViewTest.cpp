@@ -348,6 +348,7 @@ TEST_F(AccountsViewTest, FailedSignOutChangesNothingAndASecondTapClearsLocally)
     EXPECT_FALSE(freshRequests().contains("POST /auth/v1/logout"));
     EXPECT_EQ(prefs.currentUserId(), "local");
     EXPECT_EQ(shown("remoteRow"), nullptr);
+    EXPECT_EQ(shown("accountsError"), nullptr) << "the first tap's failure no longer holds";
 }
 
 // The desktop's browser step, whose user never comes back: the cancel

@@ -572,8 +572,6 @@ namespace {
 
 bool isLocal(const QString& userId) { return userId == QLatin1String(Preferences::kLocalUserId); }
 
-QString checkpointKey(const char* prefix, const QString& userId) { return QLatin1String(prefix) + userId; }
-
 }  // namespace
 
 BackendClient& SessionManager::backendClient()
@@ -716,9 +714,7 @@ void SessionManager::clearRemoteUserData(const QString& userId)
                           + QStringLiteral(": ") + *reason);
     else
         m_db->deleteUserData(userId);
-    // Without checkpoints the account's next sync pulls in full.
-    m_preferences.remove(checkpointKey("lastPullTime_", userId));
-    m_preferences.remove(checkpointKey("lastFullSyncTime_", userId));
+    m_syncManager->forgetCheckpoints(userId);
 }
 
 std::optional<QString> SessionManager::reasonToKeepRows(const QString& userId) const

@@ -481,6 +481,12 @@ void SyncManager::applySlices(const QJsonArray& rows, const QString& userId)
 
 // ---- checkpoints and published state -----------------------------------------------
 
+void SyncManager::forgetCheckpoints(const QString& userId)
+{
+    m_preferences.remove(checkpointKey(kPullCheckpoint, userId));
+    m_preferences.remove(checkpointKey(kFullSyncCheckpoint, userId));
+}
+
 bool SyncManager::isFullSyncNeeded(const QString& userId) const
 {
     const auto last = checkpoint(checkpointKey(kFullSyncCheckpoint, userId));

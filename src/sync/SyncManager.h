@@ -56,6 +56,9 @@ public:
     QCoro::Task<void> forceFullSync(QString userId);
     void startPeriodicSync(const QString& userId);
     void stopPeriodicSync();
+    // Drops the account's pull and full-sync checkpoints: its next sync
+    // pulls in full.
+    void forgetCheckpoints(const QString& userId);
 
     bool isSyncing() const { return m_isSyncing; }
     std::optional<QDateTime> lastSyncTime() const { return m_lastSyncTime; }

@@ -148,13 +148,13 @@ struct TableTimes
 TableTimes timeTable(SyncDevice& device, HttpClient& http, const QString& table)
 {
     TableTimes times;
-    const BackendSession session = *device.client.storedSession();
+    const BackendSession session = *device.client().storedSession();
     HttpRequest request;
     request.method = "GET";
-    QUrl url = device.client.config().tableUrl(table);
+    QUrl url = device.client().config().tableUrl(table);
     url.setQuery(QStringLiteral("select=*"));
     request.url = url;
-    request.headers = {{"Apikey", device.client.config().publishableKey().toUtf8()},
+    request.headers = {{"Apikey", device.client().config().publishableKey().toUtf8()},
                        {"Authorization", "Bearer " + session.accessToken.toUtf8()}};
     request.timeout = std::chrono::minutes(5);
     QElapsedTimer timer;
@@ -173,7 +173,7 @@ TableTimes timeTable(SyncDevice& device, HttpClient& http, const QString& table)
     times.decoding = msSince(timer);
 
     timer.restart();
-    const auto selected = runLoop(device.client.select(table, std::nullopt, device.userId(),
+    const auto selected = runLoop(device.client().select(table, std::nullopt, device.userId(),
                                                        std::chrono::minutes(5)));
     times.select = msSince(timer);
     if (!selected.ok() || selected.value().size() != rows.size() || objects == 0) {

@@ -3,19 +3,28 @@
 #include "platform/WebAuthSession.h"
 #include "support/RunTask.h"
 
-SyncDevice::SyncDevice(HttpClient& http, const BackendConfig& config, const SyncTiming& timing,
-                       const AuthTiming& authTiming)
+SyncDevice::SyncDevice(HttpClient& http, BackendConfig config, const SyncTiming& timing,
+                       const AuthTiming& authTiming, WallClock clock)
     : preferences(m_dir.path() + "/Talvex.conf")
     , db(m_dir.path())
-    , client(preferences, http, config, systemWallClock, authTiming)
-    , engine(db, log.logger, preferences, [this]() -> BackendClient& { return client; }, timing,
-             systemWallClock)
+    , m_http(http)
+    , m_config(std::move(config))
+    , m_authTiming(authTiming)
+    , m_clock(clock)
+    , engine(db, log.logger, preferences, [this]() -> BackendClient& { return client(); }, timing, clock)
 {
+}
+
+BackendClient& SyncDevice::client()
+{
+    if (!m_client)
+        m_client = std::make_unique<BackendClient>(preferences, m_http, m_config, m_clock, m_authTiming);
+    return *m_client;
 }
 
 bool SyncDevice::signIn(WebAuthSession& browser, QString* failure, int timeoutMs)
 {
-    const auto result = runTask(client.signInWithOAuth(browser), timeoutMs);
+    const auto result = runTask(client().signInWithOAuth(browser), timeoutMs);
     if (!result) {
         if (failure)
             *failure = QStringLiteral("the sign-in did not end");
@@ -28,16 +37,6 @@ bool SyncDevice::signIn(WebAuthSession& browser, QString* failure, int timeoutMs
     }
     m_userId = result->value().userId();
     return true;
-}
-
-bool SyncDevice::sync(int timeoutMs)
-{
-    return finish(engine.sync(m_userId), timeoutMs);
-}
-
-bool SyncDevice::forceFullSync(int timeoutMs)
-{
-    return finish(engine.forceFullSync(m_userId), timeoutMs);
 }
 
 bool SyncDevice::finish(QCoro::Task<void> task, int timeoutMs)

@@ -81,8 +81,8 @@ TEST_F(SyncManagerCycleTest, ASyncPullsThenPushesEachTableWithEveryLogLine)
     EXPECT_TRUE(device.db.fetchDirtyGlossaryItems(userId).isEmpty());
     EXPECT_TRUE(device.db.fetchDirtyRecordings(userId).isEmpty());
     EXPECT_TRUE(device.db.fetchDirtySlices(userId).isEmpty());
-    EXPECT_EQ(device.prefs.value(pullKey()).toDateTime(), clock.now());
-    EXPECT_EQ(device.prefs.value(fullKey()).toDateTime(), clock.now());
+    EXPECT_EQ(device.preferences.value(pullKey()).toDateTime(), clock.now());
+    EXPECT_EQ(device.preferences.value(fullKey()).toDateTime(), clock.now());
     EXPECT_EQ(device.engine.lastSyncTime(), clock.now());
     EXPECT_EQ(device.engine.lastError(), std::nullopt);
     ASSERT_FALSE(syncing.isEmpty());
@@ -135,9 +135,9 @@ TEST_F(SyncManagerCycleTest, FullOrIncrementalByTheAgeOfTheLastFullSync)
         SCOPED_TRACE(c.name);
         for (const auto& [key, value] : {std::pair(fullKey(), c.lastFull), std::pair(pullKey(), c.pullCheckpoint)}) {
             if (value.isValid())
-                device.prefs.setValue(key, value);
+                device.preferences.setValue(key, value);
             else
-                device.prefs.remove(key);
+                device.preferences.remove(key);
         }
         device.freshLines();
         const qsizetype before = backend.requests().size();
@@ -157,11 +157,11 @@ TEST_F(SyncManagerCycleTest, FullOrIncrementalByTheAgeOfTheLastFullSync)
                 filters << QUrlQuery(QUrl::fromEncoded(request.path).query()).queryItemValue("updated_at");
         }
         EXPECT_EQ(filters, QStringList({c.filter, c.filter, c.filter}));
-        EXPECT_EQ(device.prefs.value(pullKey()).toDateTime(), clock.now());
+        EXPECT_EQ(device.preferences.value(pullKey()).toDateTime(), clock.now());
         if (isFull)
-            EXPECT_EQ(device.prefs.value(fullKey()).toDateTime(), clock.now());
+            EXPECT_EQ(device.preferences.value(fullKey()).toDateTime(), clock.now());
         else
-            EXPECT_EQ(device.prefs.value(fullKey()), c.lastFull) << "an incremental sync keeps the 24 h count";
+            EXPECT_EQ(device.preferences.value(fullKey()), c.lastFull) << "an incremental sync keeps the 24 h count";
     }
 }
 
@@ -176,8 +176,8 @@ TEST_F(SyncManagerCycleTest, AFailedPullStopsAtItsTableAndMovesNoCheckpoint)
     const QDateTime lastFull = clock.now().addSecs(-90'000);
     for (int failing = 0; failing < tables.size(); ++failing) {
         SCOPED_TRACE(tables[failing].toStdString());
-        device.prefs.setValue(pullKey(), lastPull);
-        device.prefs.setValue(fullKey(), lastFull);
+        device.preferences.setValue(pullKey(), lastPull);
+        device.preferences.setValue(fullKey(), lastFull);
         clock.advance(1s);
         const QString glossaryId = newRecordId();
         backend.writeRow("glossary", alice.id, {{"id", glossaryId}, {"content", "from the phone"}});
@@ -200,8 +200,8 @@ TEST_F(SyncManagerCycleTest, AFailedPullStopsAtItsTableAndMovesNoCheckpoint)
         expected << "POST glossary";
         EXPECT_EQ(tableRequests(backend, before), expected);
         EXPECT_EQ(device.db.fetchGlossaryItem(glossaryId).has_value(), failing > 0);
-        EXPECT_EQ(device.prefs.value(pullKey()).toDateTime(), lastPull);
-        EXPECT_EQ(device.prefs.value(fullKey()).toDateTime(), lastFull) << "the next sync is full again";
+        EXPECT_EQ(device.preferences.value(pullKey()).toDateTime(), lastPull);
+        EXPECT_EQ(device.preferences.value(fullKey()).toDateTime(), lastFull) << "the next sync is full again";
         const QStringList lines = device.freshLines();
         const QStringList failed = lines.filter("pull failed");
         ASSERT_EQ(failed.size(), 1);

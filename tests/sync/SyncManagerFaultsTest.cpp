@@ -94,8 +94,8 @@ TEST_F(SyncManagerFaultsTest, ALoopOfOneAccountUnderAnothersSessionMovesNothing)
         SCOPED_TRACE(c.name);
         device.signIn(alice);
         ASSERT_TRUE(device.sync(userId));
-        const QVariant pullCheckpoint = device.prefs.value("lastPullTime_" + userId);
-        const QVariant fullCheckpoint = device.prefs.value("lastFullSyncTime_" + userId);
+        const QVariant pullCheckpoint = device.preferences.value("lastPullTime_" + userId);
+        const QVariant fullCheckpoint = device.preferences.value("lastFullSyncTime_" + userId);
         addLocalRows(userId);
         const QStringList alicesRows = localRows(userId);
         tick();
@@ -121,8 +121,8 @@ TEST_F(SyncManagerFaultsTest, ALoopOfOneAccountUnderAnothersSessionMovesNothing)
         EXPECT_FALSE(nothingDirty(userId)) << "alice's changes wait for her session";
         EXPECT_EQ(backendRows(bob), bobsBackendRows);
         EXPECT_EQ(backendRows(alice), alicesBackendRows);
-        EXPECT_EQ(device.prefs.value("lastPullTime_" + userId), pullCheckpoint);
-        EXPECT_EQ(device.prefs.value("lastFullSyncTime_" + userId), fullCheckpoint);
+        EXPECT_EQ(device.preferences.value("lastPullTime_" + userId), pullCheckpoint);
+        EXPECT_EQ(device.preferences.value("lastFullSyncTime_" + userId), fullCheckpoint);
         EXPECT_TRUE(lines.contains("ERROR SyncManager: pull failed: " + c.description));
         EXPECT_EQ(device.engine.lastError(), "Push: " + c.description);
 
@@ -197,7 +197,7 @@ TEST_F(SyncManagerFaultsTest, AFailedOrPartialAnswerAppliesNothingAndTheNextPull
         const QStringList ids = {newRecordId(), newRecordId()};
         for (const QString& id : ids)
             backend.writeRow("recordings", alice.id, {{"id", id}, {"status", "completed"}});
-        const QVariant checkpoint = device.prefs.value("lastPullTime_" + userId);
+        const QVariant checkpoint = device.preferences.value("lastPullTime_" + userId);
         backend.addFault({"GET", "/rest/v1/recordings", c.kind, 1, 500});
         device.freshLines();
         tick();
@@ -207,7 +207,7 @@ TEST_F(SyncManagerFaultsTest, AFailedOrPartialAnswerAppliesNothingAndTheNextPull
         EXPECT_EQ(device.freshLines().filter("pull failed").size(), 1);
         EXPECT_FALSE(device.db.fetchRecordingIncludingDeleted(ids[0]));
         EXPECT_FALSE(device.db.fetchRecordingIncludingDeleted(ids[1]));
-        EXPECT_EQ(device.prefs.value("lastPullTime_" + userId), checkpoint);
+        EXPECT_EQ(device.preferences.value("lastPullTime_" + userId), checkpoint);
 
         backend.clearFaults();
         tick();

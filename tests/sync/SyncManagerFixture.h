@@ -5,7 +5,6 @@
 // engine, on one test clock.
 #include <QJsonDocument>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -15,11 +14,11 @@
 #include "store/RecordId.h"
 #include "store/TimeText.h"
 #include "support/FakeBackend.h"
-#include "support/LogCapture.h"
 #include "support/QStringPrinter.h"
 #include "support/RecordPrinter.h"
 #include "support/RunTask.h"
 #include "support/ScriptedWebAuthSession.h"
+#include "support/SyncDevice.h"
 #include "support/TestClock.h"
 #include "sync/BackendClient.h"
 #include "sync/SyncManager.h"
@@ -39,68 +38,43 @@ inline SyncTiming shortTiming()
     return timing;
 }
 
-// Runs the event loop until `task` has ended; false when it did not within
-// 20 s.
-inline bool finish(QCoro::Task<void> task)
+// The HTTP client of one device, made before the device.
+struct OwnHttpClient
 {
-    const auto ended = [](QCoro::Task<void> t) -> QCoro::Task<bool> {
-        co_await std::move(t);
-        co_return true;
-    };
-    return runTask(ended(std::move(task)), 20'000).has_value();
-}
+    HttpClient http;
+};
 
-// One installation of the app.
-class Device
+// One installation of the app on the test clock, with an HTTP client of its
+// own, whose engine is driven for any user id.
+class Device : private OwnHttpClient, public SyncDevice
 {
-    QTemporaryDir m_dir;
-
 public:
     Device(FakeBackend& backend, TestClock& clock, SyncTiming timing = shortTiming())
-        : m_backend(backend), m_clock(clock)
-        , engine(db, log.logger, prefs, [this]() -> BackendClient& { return client(); }, timing,
-                 clock.wallClock())
+        : SyncDevice(http, BackendConfig(backend.url(), FakeBackend::kPublishableKey), timing, {},
+                     clock.wallClock())
+        , m_backend(backend)
     {
     }
-
-    Preferences prefs{m_dir.path() + "/Talvex.conf"};
-    DatabaseManager db{m_dir.path()};
-    LogCapture log;
-    HttpClient http;
-
-private:
-    FakeBackend& m_backend;
-    TestClock& m_clock;
-    std::unique_ptr<BackendClient> m_client;
-
-public:
-    SyncManager engine;
-
-    // The backend client, made on first use like the app's.
-    BackendClient& client()
-    {
-        if (!m_client)
-            m_client = std::make_unique<BackendClient>(
-                prefs, http, BackendConfig(m_backend.url(), FakeBackend::kPublishableKey), m_clock.wallClock());
-        return *m_client;
-    }
-    bool hasClient() const { return m_client != nullptr; }
 
     // Signs in as `user`; the engine's user id for them.
     QString signIn(const FakeBackend::User& user)
     {
         m_backend.setSignInUser(user.id);
         ScriptedWebAuthSession browser;
-        const auto session = runTask(client().signInWithOAuth(browser), 10'000);
-        EXPECT_TRUE(session && session->ok()) << "sign-in failed";
+        QString failure;
+        EXPECT_TRUE(SyncDevice::signIn(browser, &failure)) << "sign-in failed: " << failure.toStdString();
         return user.id.toUpper();
     }
 
-    bool sync(const QString& userId) { return finish(engine.sync(userId)); }
-    bool forceFullSync(const QString& userId) { return finish(engine.forceFullSync(userId)); }
+    // The engine's operations for `userId`, run to their end (20 s at most).
+    bool sync(const QString& userId) { return finish(engine.sync(userId), 20'000); }
+    bool forceFullSync(const QString& userId) { return finish(engine.forceFullSync(userId), 20'000); }
 
     // The engine's own lines ("LEVEL message"), logged since the last call.
     QStringList freshLines() { return log.fresh().filter(QRegularExpression("^\\w+ SyncManager: ")); }
+
+private:
+    FakeBackend& m_backend;
 };
 
 inline GlossaryItem glossaryItem(const QString& userId, const QString& content, const QDateTime& time)

@@ -7,6 +7,7 @@
 #include "SessionFixture.h"
 #include "store/RecordId.h"
 #include "support/FakeBackend.h"
+#include "support/OutputCapture.h"
 #include "support/RunTask.h"
 #include "support/ScriptedWebAuthSession.h"
 #include "support/TestClock.h"
@@ -32,6 +33,13 @@ protected:
         // backend's rows must read as written before them.
         clock.set(QDateTime::currentDateTimeUtc());
         startupTiming.startupSync = 1h;
+    }
+
+    // No token, code or verifier in the log or on the terminal.
+    void TearDown() override
+    {
+        session.reset();
+        EXPECT_EQ(backend.secretsIn(logFileLines().join('\n') + QString::fromUtf8(output.text())), QStringList());
     }
 
     SessionManager& buildOnBackend()
@@ -149,6 +157,7 @@ protected:
         db.markSlicesSynced(slices);
     }
 
+    OutputCapture output;
     TestClock clock;
     FakeBackend backend{clock};
     FakeBackend::User alice = backend.addUser("alice@example.com");

@@ -2,6 +2,8 @@
 
 #include <QClipboard>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -173,6 +175,21 @@ protected:
         QStringList lines;
         for (const Logger::LogEntry& entry : logger.entries())
             lines << toText(entry.level) + ' ' + entry.message;
+        return lines;
+    }
+
+    // Every line the controllers of this home wrote to their log files.
+    // Complete once they have gone: a controller's logger writes on a
+    // thread of its own until it goes.
+    QStringList logFileLines() const
+    {
+        QStringList lines;
+        const QDir logs(home.talvexDataDir() + "/logs");
+        for (const QString& name : logs.entryList(QDir::Files)) {
+            QFile file(logs.filePath(name));
+            EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
+            lines += QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+        }
         return lines;
     }
 

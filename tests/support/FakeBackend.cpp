@@ -753,6 +753,16 @@ void FakeBackend::revokeSessions(const QString& userId)
 
 QStringList FakeBackend::secretsIssued() const { return m_state->m_secrets; }
 
+QStringList FakeBackend::secretsIn(const QString& text) const
+{
+    QStringList found;
+    for (const QString& secret : m_state->m_secrets) {
+        if (text.contains(secret))
+            found << secret;
+    }
+    return found;
+}
+
 QList<QJsonObject> FakeBackend::rows(const QString& table) const { return m_state->m_tables.value(table); }
 
 void FakeBackend::writeRow(const QString& table, const QString& userId, const QJsonObject& row)

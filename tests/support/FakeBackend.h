@@ -55,6 +55,8 @@ public:
     // Tokens, codes and verifiers the fake has seen or issued, for checking
     // that none reaches a log.
     QStringList secretsIssued() const;
+    // Those of them that `text` holds: none, unless something leaked.
+    QStringList secretsIn(const QString& text) const;
 
     // Tables. Rows as stored: every column (null when unset), with "user_id"
     // and "created_at", ids in lower case, times as the real service writes

@@ -15,6 +15,7 @@
 #include "support/FakeDesktopWindows.h"
 #include "store/RecordId.h"
 #include "support/FakeBackend.h"
+#include "support/OutputCapture.h"
 #include "support/RunTask.h"
 #include "support/ScriptedWebAuthSession.h"
 #include "support/TestClock.h"
@@ -35,6 +36,14 @@ const QString kVerifierKey = "supabase_auth_sb-127-auth-token-code-verifier";
 class AccountsViewTest : public ViewFixture
 {
 protected:
+    // No token, code or verifier in the log or on the terminal.
+    void TearDown() override
+    {
+        view.reset();
+        session.reset();
+        EXPECT_EQ(backend.secretsIn(logFileLines().join('\n') + QString::fromUtf8(output.text())), QStringList());
+    }
+
     // The controller with account sync on, over the fake backend and
     // `browser` (the scripted one unless given), and the screen.
     void open(std::unique_ptr<WebAuthSession> browser = nullptr)
@@ -128,6 +137,7 @@ protected:
         return found && found->isCurrent();
     }
 
+    OutputCapture output;
     TestClock clock;
     FakeBackend backend{clock};
     FakeBackend::User alice = backend.addUser("alice@example.com");

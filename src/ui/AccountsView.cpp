@@ -56,6 +56,19 @@ PlainLabel* captionLine(const QString& name, int lines, const QColor& colour, QW
     return line;
 }
 
+// A red dot of `dotSize` before `label`, in a row of its own named `name`.
+QWidget* redDotRow(const QString& name, int dotSize, int spacing, PlainLabel* label, QWidget* parent)
+{
+    auto* row = new QWidget(parent);
+    row->setObjectName(name);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(spacing);
+    layout->addWidget(new Dot(dotSize, Style::red, row), 0, Qt::AlignVCenter);
+    layout->addWidget(label, 1);
+    return row;
+}
+
 }  // namespace
 
 AccountsView::AccountsView(SessionManager& session, QWidget* parent)
@@ -165,14 +178,9 @@ void AccountsView::buildSyncSection(QVBoxLayout* column)
     status->addWidget(m_syncNowButton);
     section->addLayout(status);
 
-    m_lastErrorRow = new QWidget(m_syncSection);
-    m_lastErrorRow->setObjectName(QStringLiteral("lastErrorRow"));
-    auto* lastError = new QHBoxLayout(m_lastErrorRow);
-    lastError->setContentsMargins(0, 0, 0, 0);
-    lastError->setSpacing(kStatusSpacing);
-    lastError->addWidget(new Dot(kStatusDot, Style::red, m_lastErrorRow), 0, Qt::AlignVCenter);
-    m_lastError = captionLine(QStringLiteral("lastError"), 2, Style::red, m_lastErrorRow);
-    lastError->addWidget(m_lastError, 1);
+    m_lastError = captionLine(QStringLiteral("lastError"), 2, Style::red, m_syncSection);
+    m_lastErrorRow = redDotRow(QStringLiteral("lastErrorRow"), kStatusDot, kStatusSpacing, m_lastError,
+                               m_syncSection);
     section->addWidget(m_lastErrorRow);
 
     section->addWidget(Style::divider(QStringLiteral("statisticsDivider"), m_syncSection));
@@ -223,17 +231,12 @@ QWidget* AccountsView::buildStatistics(QWidget* parent)
     cells->addStretch(1);
     column->addLayout(cells);
 
-    m_failedSlicesRow = new QWidget(statistics);
-    m_failedSlicesRow->setObjectName(QStringLiteral("failedSlicesRow"));
-    auto* failed = new QHBoxLayout(m_failedSlicesRow);
-    failed->setContentsMargins(0, 0, 0, 0);
-    failed->setSpacing(kFailedSpacing);
-    failed->addWidget(new Dot(kFailedDot, Style::red, m_failedSlicesRow), 0, Qt::AlignVCenter);
-    m_failedSlices = new PlainLabel(1, m_failedSlicesRow);
+    m_failedSlices = new PlainLabel(1, statistics);
     m_failedSlices->setObjectName(QStringLiteral("failedSlices"));
     m_failedSlices->setFont(Style::font(Style::TextSize::secondCaption));
     Style::setTextColour(*m_failedSlices, Style::red);
-    failed->addWidget(m_failedSlices, 1);
+    m_failedSlicesRow = redDotRow(QStringLiteral("failedSlicesRow"), kFailedDot, kFailedSpacing, m_failedSlices,
+                                  statistics);
     column->addWidget(m_failedSlicesRow);
     return statistics;
 }
